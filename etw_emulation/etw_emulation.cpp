@@ -1,0 +1,2 @@
+// Placeholder: the emulation lands with its own change.
+#include "etw_emulation/etw_emulation.h"

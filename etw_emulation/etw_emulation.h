@@ -1,0 +1,86 @@
+// In-process emulation of named ETW sessions behind the program's ETW seam
+// (tracing/etw_seam.h), for the tests and the demo. It behaves as Windows
+// documents classic ETW where the program can tell the difference: sessions
+// addressed by name, providers enabled per session with level and flags,
+// real-time consumers fed one event at a time on the ProcessTrace thread.
+// Every function here may be called from any thread.
+#pragma once
+
+#include "tracing/etw_seam.h"
+
+#define ETW_EMU_PROPERTIES_BYTES 4216
+
+enum EtwEmuFunction {
+    kEmuStartTrace,
+    kEmuEnableTrace,
+    kEmuControlTrace,
+    kEmuOpenTrace,
+    kEmuProcessTrace,
+    kEmuCloseTrace,
+    kEmuFunctionCount
+};
+
+// What one seam call received and what it returned.
+struct EtwEmuCall {
+    EtwEmuFunction function;
+    WCHAR sessionName[1025];    // StartTrace, ControlTrace; OpenTrace's LoggerName
+    BYTE properties[ETW_EMU_PROPERTIES_BYTES];  // the block as received, before the call wrote to it
+    ULONG propertiesSize;       // bytes copied (min of Wnode.BufferSize and 4216); 0 for a null block
+    TRACEHANDLE handle;         // handle passed in (EnableTrace, ControlTrace, ProcessTrace, CloseTrace) or returned (StartTrace, OpenTrace)
+    ULONG enable;               // EnableTrace
+    ULONG enableFlag;           // EnableTrace
+    ULONG enableLevel;          // EnableTrace
+    GUID provider;              // EnableTrace
+    ULONG controlCode;          // ControlTrace
+    ULONG logFileMode;          // OpenTrace's ProcessTraceMode
+    ULONG status;               // status returned; OpenTrace: the last error it set, 0 on success
+};
+
+struct EtwEmuProvider {
+    GUID guid;
+    ULONG level;
+    ULONG flags;
+};
+
+// Stops and forgets every session, call record and planned failure. A consumer
+// blocked in ProcessTrace returns 0, as for a stopped session.
+void EtwEmuReset();
+
+// Makes the nth call (1-based, counted since the last reset) of `function`
+// fail with `status` without any other effect. OpenTrace fails by returning
+// INVALID_PROCESSTRACE_HANDLE with `status` as the last error.
+void EtwEmuFailCall(EtwEmuFunction function, ULONG nth, ULONG status);
+
+size_t EtwEmuCallCount();
+BOOL EtwEmuGetCall(size_t index, EtwEmuCall* out);
+
+BOOL EtwEmuSessionRunning(LPCWSTR sessionName);
+
+// Providers enabled on a running session, in the order they were enabled.
+// Returns how many there are (may exceed `max`; only `max` are copied).
+size_t EtwEmuEnabledProviders(LPCWSTR sessionName, EtwEmuProvider* out, size_t max);
+
+// Provider side: logs one classic event. Every running session on which
+// `provider` is enabled at `level` or above receives a copy (level 0 always
+// passes). The payload is copied byte for byte, any length. Returns the
+// number of sessions that took it.
+ULONG EtwEmuLogEvent(const GUID* provider, UCHAR level, ULONG processId,
+                     ULONG threadId, LONGLONG timestamp,
+                     const void* payload, ULONG payloadBytes);
+
+// Hands an event to the named session whatever its providers, as Windows
+// does with its own header event. FALSE when no such session runs.
+BOOL EtwEmuDeliverEvent(LPCWSTR sessionName, const GUID* provider, UCHAR level,
+                        ULONG processId, ULONG threadId, LONGLONG timestamp,
+                        const void* payload, ULONG payloadBytes);
+
+// Waits until every event queued for the session has been passed to its
+// consumer's callback and the callback returned. FALSE on timeout or when no
+// session of that name runs.
+BOOL EtwEmuWaitDelivered(LPCWSTR sessionName, DWORD timeoutMs);
+
+// Number of threads blocked in ProcessTrace on the named session.
+ULONG EtwEmuConsumerCount(LPCWSTR sessionName);
+
+// Events a session dropped because its real-time queue was full.
+ULONG64 EtwEmuEventsLost(LPCWSTR sessionName);

@@ -1,0 +1,76 @@
+// LiveWindowState: the one process-wide record of the Live Tracing window.
+// The window is single-instance, so there is exactly one, `liveState`.
+// Fields guarded by storeLock are marked; the rest belong to the GUI thread.
+#pragma once
+
+#include <windows.h>
+
+#define LIVE_SLOT_COUNT        50000u   // lines kept in memory
+#define LIVE_HIDDEN_PID_MAX    8
+#define LIVE_FIND_TEXT_UNITS   128
+#define LIVE_FONT_FACE_UNITS   32
+#define LIVE_LAYOUT_ROWS       10
+
+// One stored line. `text` is a malloc'd, NUL-terminated UTF-16 string owned
+// by the store; null marks a slot that holds no line.
+struct LiveLine {
+    FILETIME timestamp;     // UTC
+    DWORD processId;
+    DWORD threadId;
+    BYTE level;             // ETW level as received, stored unchanged
+    DWORD isStatus;         // nonzero: a line the program adds about itself
+    WCHAR* text;
+};
+
+// One control managed by the Live Tracing window's layout.
+struct LayoutEntry {
+    UINT controlId;
+    RECT rect;              // client coordinates when the window opened
+    BOOL stretchRight;
+    BOOL followRight;
+    BOOL stretchBottom;
+};
+
+struct LiveWindowState {
+    // Window
+    HWND window = nullptr;
+    HWND statusBar = nullptr;
+    WNDPROC oldRichEditProc = nullptr;
+    HFONT viewFont = nullptr;
+    HANDLE consumerThread = nullptr;
+    BOOL paused = FALSE;
+    BOOL autoScroll = TRUE;
+    WCHAR fontFace[LIVE_FONT_FACE_UNITS] = L"Courier New";
+
+    // Layout
+    int baseClientWidth = 0;
+    int baseClientHeight = 0;
+    int minTrackWidth = 0;
+    int minTrackHeight = 0;
+    LayoutEntry layout[LIVE_LAYOUT_ROWS] = {};
+
+    // Line store. storeLock guards slots, the counters and the view cursor.
+    CRITICAL_SECTION storeLock = {};
+    BOOL storeLockReady = FALSE;
+    LiveLine* slots = nullptr;          // storeLock
+    DWORD heldCount = 0;                // storeLock
+    ULONG64 totalCount = 0;             // storeLock; sequence number of the next line
+    DWORD errorCount = 0;               // storeLock
+
+    // Filters (GUI thread)
+    BYTE levelFilter = 5;
+    DWORD showOnlyPid = 0;
+    DWORD hiddenPids[LIVE_HIDDEN_PID_MAX] = {};
+    DWORD hiddenPidCount = 0;
+    WCHAR findText[LIVE_FIND_TEXT_UNITS] = {};
+
+    // View cursor (storeLock)
+    ULONG64 nextToRender = 0;
+    ULONG64 lostBeforeRender = 0;
+
+    // Context menu (GUI thread)
+    DWORD contextPid = 0;
+};
+
+// Defined in live/live_window.cpp.
+extern LiveWindowState liveState;

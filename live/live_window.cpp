@@ -1,0 +1,4 @@
+// Live Tracing window.
+#include "live/live_state.h"
+
+LiveWindowState liveState;
