@@ -1,0 +1,15 @@
+// Display format and filters of stored lines. GUI thread, storeLock held
+// (both read a slot's text).
+#pragma once
+
+#include "live/live_state.h"
+
+#define LINE_PREFIX_UNITS 160
+
+// Whether the line passes the level, process and find filters of liveState.
+BOOL IsLineVisible(const LiveLine* line);
+
+// Writes the fixed-width prefix (time, tag, pid, tid, 26-wide origin) into
+// `prefix` (LINE_PREFIX_UNITS units) and points `body` at the message body
+// inside line->text; valid while storeLock is held.
+void FormatLinePrefix(const LiveLine* line, WCHAR* prefix, const WCHAR** body);
