@@ -1,0 +1,8 @@
+// Live Tracing window (template 102). GUI thread only.
+#pragma once
+
+#include <windows.h>
+
+// Dialog procedure of template 102; the creation parameter is the trace
+// level chosen in the main dialog (1..5). The dialog's result is always 0.
+INT_PTR CALLBACK LiveDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

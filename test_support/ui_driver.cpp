@@ -1,0 +1,302 @@
+#include "test_support/ui_driver.h"
+
+#include <vector>
+
+namespace {
+
+const WCHAR kInvokerClass[] = L"QvTestInvoker";
+const UINT kInvokeMessage = WM_APP + 1;
+
+LRESULT CALLBACK InvokerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == kInvokeMessage) {
+        (*reinterpret_cast<const std::function<void()>*>(lParam))();
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+DWORD WINAPI UiThreadProc(LPVOID parameter)
+{
+    UiDialogRun* run = static_cast<UiDialogRun*>(parameter);
+    run->invoker = CreateWindowExW(0, kInvokerClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                   nullptr, GetModuleHandleW(nullptr), nullptr);
+    run->result = run->body();
+    DestroyWindow(run->invoker);
+    return 0;
+}
+
+struct WindowQuery {
+    const WCHAR* className;
+    const WCHAR* title;
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK MatchTopWindow(HWND window, LPARAM parameter)
+{
+    WindowQuery* query = reinterpret_cast<WindowQuery*>(parameter);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId != GetCurrentProcessId() || !IsWindowVisible(window))
+        return TRUE;
+    if (query->owner != nullptr && GetWindow(window, GW_OWNER) != query->owner)
+        return TRUE;
+    WCHAR text[256];
+    if (query->className != nullptr) {
+        GetClassNameW(window, text, 256);
+        if (lstrcmpiW(text, query->className) != 0)
+            return TRUE;
+    }
+    if (query->title != nullptr && WindowText(window) != query->title)
+        return TRUE;
+    query->found = window;
+    return FALSE;
+}
+
+HWND FindMessageBox(HWND owner)
+{
+    HWND found = nullptr;
+    WindowQuery query = {L"#32770", nullptr, owner, nullptr};
+    // Several dialogs may be open (a Save dialog, say); a message box is the
+    // one with the static text control 0xFFFF.
+    struct Search { WindowQuery* query; HWND* found; } search = {&query, &found};
+    EnumWindows([](HWND window, LPARAM parameter) -> BOOL {
+        Search* s = reinterpret_cast<Search*>(parameter);
+        s->query->found = nullptr;
+        MatchTopWindow(window, reinterpret_cast<LPARAM>(s->query));
+        if (s->query->found != nullptr && GetDlgItem(window, 0xFFFF) != nullptr) {
+            *s->found = window;
+            return FALSE;
+        }
+        return TRUE;
+    }, reinterpret_cast<LPARAM>(&search));
+    return found;
+}
+
+UINT IconOfMessageBox(HWND box)
+{
+    static const struct { LPCWSTR resource; UINT style; } kIcons[] = {
+        {IDI_ASTERISK, MB_ICONINFORMATION}, {IDI_HAND, MB_ICONERROR},
+        {IDI_EXCLAMATION, MB_ICONWARNING}, {IDI_QUESTION, MB_ICONQUESTION},
+    };
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
+            continue;
+        HICON icon = (HICON)SendMessageW(child, STM_GETICON, 0, 0);
+        for (const auto& known : kIcons) {
+            if (icon != nullptr && icon == LoadIconW(nullptr, known.resource))
+                return known.style;
+        }
+    }
+    return 0;
+}
+
+HWND FindSaveDialog(HWND owner, DWORD timeoutMs)
+{
+    HWND found = nullptr;
+    WaitUntil([&] {
+        WindowQuery query = {L"#32770", nullptr, owner, nullptr};
+        EnumWindows(MatchTopWindow, reinterpret_cast<LPARAM>(&query));
+        if (query.found != nullptr && GetDlgItem(query.found, 0xFFFF) == nullptr)
+            found = query.found;
+        return found != nullptr;
+    }, timeoutMs);
+    return found;
+}
+
+void PostCommand(HWND dialog, int id)
+{
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
+}
+
+}  // namespace
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (condition())
+            return true;
+        if (GetTickCount() - start >= timeoutMs)
+            return condition();
+        Sleep(5);
+    }
+}
+
+UiDialogRun* StartUiThread(std::function<INT_PTR()> body)
+{
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSW invokerClass = {};
+        invokerClass.lpfnWndProc = InvokerProc;
+        invokerClass.hInstance = GetModuleHandleW(nullptr);
+        invokerClass.lpszClassName = kInvokerClass;
+        RegisterClassW(&invokerClass);
+        registered = true;
+    }
+    UiDialogRun* run = new UiDialogRun;
+    run->body = std::move(body);
+    run->thread = CreateThread(nullptr, 0, UiThreadProc, run, 0, &run->threadId);
+    WaitUntil([run] { return run->invoker != nullptr || WaitForSingleObject(run->thread, 0) == WAIT_OBJECT_0; });
+    return run;
+}
+
+UiDialogRun* StartModalDialog(int templateId, DLGPROC proc, LPARAM param, HWND owner)
+{
+    return StartUiThread([=] {
+        return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), owner, proc, param);
+    });
+}
+
+INT_PTR FinishUiThread(UiDialogRun* run, DWORD timeoutMs)
+{
+    if (run == nullptr)
+        return -2;
+    if (WaitForSingleObject(run->thread, timeoutMs) != WAIT_OBJECT_0)
+        return -2;
+    CloseHandle(run->thread);
+    INT_PTR result = run->result;
+    delete run;
+    return result;
+}
+
+void RunOnUiThread(UiDialogRun* run, const std::function<void()>& call)
+{
+    SendMessageW(run->invoker, kInvokeMessage, 0, reinterpret_cast<LPARAM>(&call));
+}
+
+HWND FindTopWindow(const WCHAR* className, const WCHAR* title, HWND owner)
+{
+    WindowQuery query = {className, title, owner, nullptr};
+    EnumWindows(MatchTopWindow, reinterpret_cast<LPARAM>(&query));
+    return query.found;
+}
+
+HWND WaitForWindow(const WCHAR* className, const WCHAR* title, HWND owner, DWORD timeoutMs)
+{
+    HWND found = nullptr;
+    WaitUntil([&] { return (found = FindTopWindow(className, title, owner)) != nullptr; }, timeoutMs);
+    return found;
+}
+
+bool WaitForWindowGone(HWND window, DWORD timeoutMs)
+{
+    return WaitUntil([window] { return !IsWindow(window); }, timeoutMs);
+}
+
+std::wstring WindowText(HWND window)
+{
+    int length = GetWindowTextLengthW(window);
+    std::vector<WCHAR> text(length + 2);
+    GetWindowTextW(window, text.data(), length + 1);
+    return text.data();
+}
+
+std::wstring ItemText(HWND dialog, int id)
+{
+    return WindowText(GetDlgItem(dialog, id));
+}
+
+void ClickButton(HWND dialog, int id)
+{
+    PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+void ChooseComboItem(HWND dialog, int id, int index)
+{
+    HWND combo = GetDlgItem(dialog, id);
+    SendMessageW(combo, CB_SETCURSEL, index, 0);
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), (LPARAM)combo);
+}
+
+void TypeText(HWND dialog, int id, const WCHAR* text)
+{
+    // WM_SETTEXT makes an edit control send EN_CHANGE, as typing does.
+    SendMessageW(GetDlgItem(dialog, id), WM_SETTEXT, 0, (LPARAM)text);
+}
+
+HWND FocusOf(HWND window)
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info))
+        return nullptr;
+    return info.hwndFocus;
+}
+
+void PressKey(HWND window, UINT virtualKey)
+{
+    HWND target = FocusOf(window);
+    if (target == nullptr)
+        target = window;
+    UINT scan = MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC);
+    PostMessageW(target, WM_KEYDOWN, virtualKey, 1 | (scan << 16));
+    if (virtualKey == VK_RETURN || virtualKey == VK_ESCAPE)
+        PostMessageW(target, WM_CHAR, virtualKey == VK_RETURN ? L'\r' : 0x1B, 1 | (scan << 16));
+    PostMessageW(target, WM_KEYUP, virtualKey, 1 | (scan << 16) | 0xC0000000u);
+}
+
+void CloseWithCloseBox(HWND window)
+{
+    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
+bool WaitForMessageBox(MessageBoxSeen* seen, HWND owner, DWORD timeoutMs)
+{
+    HWND box = nullptr;
+    if (!WaitUntil([&] { return (box = FindMessageBox(owner)) != nullptr; }, timeoutMs))
+        return false;
+    seen->window = box;
+    seen->caption = WindowText(box);
+    seen->text = ItemText(box, 0xFFFF);
+    seen->icon = IconOfMessageBox(box);
+    return true;
+}
+
+bool PressMessageBoxButton(const MessageBoxSeen& box, int buttonId)
+{
+    PostCommand(box.window, buttonId);
+    return WaitForWindowGone(box.window);
+}
+
+bool AnswerSaveDialog(HWND owner, const WCHAR* path, DWORD timeoutMs)
+{
+    HWND dialog = FindSaveDialog(owner, timeoutMs);
+    if (dialog == nullptr)
+        return false;
+    // The file name box is combo cmb13 in the explorer-style dialog, edit
+    // edt1 in the old style.
+    HWND name = GetDlgItem(dialog, 0x47C);
+    if (name == nullptr)
+        name = GetDlgItem(dialog, 0x480);
+    if (name == nullptr)
+        return false;
+    SendMessageW(name, WM_SETTEXT, 0, (LPARAM)path);
+    PostCommand(dialog, IDOK);
+    return true;
+}
+
+bool CancelSaveDialog(HWND owner, DWORD timeoutMs)
+{
+    HWND dialog = FindSaveDialog(owner, timeoutMs);
+    if (dialog == nullptr)
+        return false;
+    PostCommand(dialog, IDCANCEL);
+    return WaitForWindowGone(dialog);
+}
+
+SIZE ClientSize(HWND window)
+{
+    RECT client = {};
+    GetClientRect(window, &client);
+    return SIZE{client.right, client.bottom};
+}
+
+RECT ChildRect(HWND dialog, int id)
+{
+    RECT rect = {};
+    GetWindowRect(GetDlgItem(dialog, id), &rect);
+    MapWindowPoints(HWND_DESKTOP, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}

@@ -1,0 +1,85 @@
+// Drives real dialogs the way a user would, from the test thread, while the
+// dialog runs its own modal loop on a UI thread of its own. Every wait polls
+// a condition (no fixed sleeps) and gives up after a timeout.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#define UI_WAIT_MS 5000
+
+// Waits until `condition` holds, polling every few milliseconds; FALSE on timeout.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = UI_WAIT_MS);
+
+// A modal dialog running on its own thread.
+struct UiDialogRun {
+    HANDLE thread = nullptr;
+    DWORD threadId = 0;
+    INT_PTR result = -2;
+    HWND invoker = nullptr;     // message-only window of the UI thread
+    std::function<INT_PTR()> body;
+};
+
+// Starts `body` (which runs a modal loop, e.g. DialogBoxParamW) on a new UI
+// thread. Returns the run; finish it with FinishUiThread.
+UiDialogRun* StartUiThread(std::function<INT_PTR()> body);
+// Runs template `templateId` of the test executable with `proc` on a UI thread.
+UiDialogRun* StartModalDialog(int templateId, DLGPROC proc, LPARAM param, HWND owner = nullptr);
+// Waits for the UI thread to end; returns the body's result, or -2 on timeout
+// (the run is then leaked rather than freed under a running thread).
+INT_PTR FinishUiThread(UiDialogRun* run, DWORD timeoutMs = UI_WAIT_MS);
+
+// A visible top-level window of this process whose class and title match
+// (null: any) and whose owner is `owner` (null: any owner), waiting for it.
+HWND WaitForWindow(const WCHAR* className, const WCHAR* title, HWND owner = nullptr,
+                   DWORD timeoutMs = UI_WAIT_MS);
+// Same, but returns at once (null when none).
+HWND FindTopWindow(const WCHAR* className, const WCHAR* title, HWND owner = nullptr);
+// Waits until `window` no longer exists.
+bool WaitForWindowGone(HWND window, DWORD timeoutMs = UI_WAIT_MS);
+
+std::wstring WindowText(HWND window);
+std::wstring ItemText(HWND dialog, int id);
+
+// Clicks a button as the mouse would (posted BM_CLICK, so a modal box the
+// click opens does not block the test thread).
+void ClickButton(HWND dialog, int id);
+// Chooses item `index` of a drop-down list and notifies the dialog as a
+// user's selection does (CBN_SELCHANGE).
+void ChooseComboItem(HWND dialog, int id, int index);
+// Types `text` into an edit control as a replacement of its content and lets
+// the dialog see EN_CHANGE.
+void TypeText(HWND dialog, int id, const WCHAR* text);
+// Presses and releases a key in the focused control of `window`'s thread.
+void PressKey(HWND window, UINT virtualKey);
+// The focused window of the thread that owns `window`.
+HWND FocusOf(HWND window);
+// Posts WM_CLOSE, as the close box does.
+void CloseWithCloseBox(HWND window);
+// Runs `call` on the run's UI thread (through a sent message, so it runs
+// between the messages of the modal loop) and waits for it.
+void RunOnUiThread(UiDialogRun* run, const std::function<void()>& call);
+
+// A message box as the user sees it.
+struct MessageBoxSeen {
+    HWND window = nullptr;
+    std::wstring caption;
+    std::wstring text;
+    UINT icon = 0;   // MB_ICONINFORMATION, MB_ICONERROR, MB_ICONWARNING, MB_ICONQUESTION or 0
+};
+// Waits for a message box owned by `owner` (null: any) and reads it.
+bool WaitForMessageBox(MessageBoxSeen* seen, HWND owner = nullptr, DWORD timeoutMs = UI_WAIT_MS);
+// Presses one of its buttons (IDOK, IDYES, ...) and waits until it is gone.
+bool PressMessageBoxButton(const MessageBoxSeen& box, int buttonId);
+
+// The common Save dialog: enters `path` as the file name and presses Save.
+bool AnswerSaveDialog(HWND owner, const WCHAR* path, DWORD timeoutMs = UI_WAIT_MS);
+// Presses Cancel in the common Save dialog.
+bool CancelSaveDialog(HWND owner, DWORD timeoutMs = UI_WAIT_MS);
+
+// Client rectangle size in pixels.
+SIZE ClientSize(HWND window);
+// Rectangle of a child control in its parent's client coordinates.
+RECT ChildRect(HWND dialog, int id);
