@@ -10,7 +10,6 @@
 #include "res/resource.h"
 #include "tracing/autologger.h"
 
-HINSTANCE appInstance;
 MainDialogState mainDialog;
 
 namespace {

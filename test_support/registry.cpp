@@ -1,0 +1,119 @@
+#include "test_support/registry.h"
+
+DWORD RegistryValue::AsDword() const
+{
+    DWORD value = 0;
+    if (data.size() == sizeof(value))
+        memcpy(&value, data.data(), sizeof(value));
+    return value;
+}
+
+ULONGLONG RegistryValue::AsQword() const
+{
+    ULONGLONG value = 0;
+    if (data.size() == sizeof(value))
+        memcpy(&value, data.data(), sizeof(value));
+    return value;
+}
+
+std::wstring RegistryValue::AsString() const
+{
+    std::wstring text(reinterpret_cast<const WCHAR*>(data.data()), data.size() / sizeof(WCHAR));
+    if (!text.empty() && text.back() == L'\0')
+        text.pop_back();
+    return text;
+}
+
+RegistryValue ReadMachineValue(const std::wstring& key, const WCHAR* name)
+{
+    RegistryValue value;
+    HKEY handle;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return value;
+    DWORD size = 0;
+    if (RegQueryValueExW(handle, name, nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
+        value.data.resize(size);
+        if (RegQueryValueExW(handle, name, nullptr, &value.type, value.data.data(), &size) == ERROR_SUCCESS) {
+            value.exists = true;
+            value.data.resize(size);
+        }
+    }
+    RegCloseKey(handle);
+    return value;
+}
+
+bool MachineKeyExists(const std::wstring& key)
+{
+    HKEY handle;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+namespace {
+
+std::vector<std::wstring> Names(const std::wstring& key, bool values)
+{
+    std::vector<std::wstring> names;
+    HKEY handle;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return names;
+    for (DWORD index = 0;; ++index) {
+        WCHAR name[16384];
+        DWORD units = 16384;
+        LONG status = values ? RegEnumValueW(handle, index, name, &units, nullptr, nullptr, nullptr, nullptr)
+                             : RegEnumKeyExW(handle, index, name, &units, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS)
+            break;
+        names.push_back(name);
+    }
+    RegCloseKey(handle);
+    return names;
+}
+
+}  // namespace
+
+std::vector<std::wstring> MachineValueNames(const std::wstring& key)
+{
+    return Names(key, true);
+}
+
+std::vector<std::wstring> MachineSubkeyNames(const std::wstring& key)
+{
+    return Names(key, false);
+}
+
+void DeleteMachineTree(const std::wstring& key)
+{
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
+}
+
+#include "etw_emulation/etw_emulation.h"
+#include "test_support/temp_dir.h"
+#include "tracing/autologger.h"
+#include "tracing/trace_session.h"
+
+PersistentTracingCleanup::PersistentTracingCleanup()
+{
+    WCHAR directory[MAX_PATH];
+    hadLogDirectory_ = GetLogDirectory(directory) && IsDirectory(directory);
+    Clean();
+}
+
+PersistentTracingCleanup::~PersistentTracingCleanup()
+{
+    Clean();
+}
+
+void PersistentTracingCleanup::Clean()
+{
+    EtwEmuReset();
+    DeleteMachineTree(AUTOLOGGER_KEY);
+    WCHAR path[MAX_PATH];
+    if (GetLogFilePath(path, nullptr))
+        DeleteFileW(path);
+    if (!hadLogDirectory_ && GetLogDirectory(path))
+        RemoveDirectoryW(path);
+}

@@ -1,0 +1,41 @@
+// Reading back what the program left under HKEY_LOCAL_MACHINE.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+struct RegistryValue {
+    bool exists = false;
+    DWORD type = 0;
+    std::vector<BYTE> data;
+
+    DWORD AsDword() const;
+    ULONGLONG AsQword() const;
+    std::wstring AsString() const;  // without the counted terminator
+};
+
+RegistryValue ReadMachineValue(const std::wstring& key, const WCHAR* name);
+bool MachineKeyExists(const std::wstring& key);
+// Names of the values, and of the subkeys, in the registry's order.
+std::vector<std::wstring> MachineValueNames(const std::wstring& key);
+std::vector<std::wstring> MachineSubkeyNames(const std::wstring& key);
+// Deletes a key tree; a missing key is fine.
+void DeleteMachineTree(const std::wstring& key);
+
+// Leaves no persistent tracing behind: before and after a test, stops every
+// emulated session and deletes the autologger key, the log file and the WMI
+// directory when the test created it.
+class PersistentTracingCleanup {
+public:
+    PersistentTracingCleanup();
+    ~PersistentTracingCleanup();
+    PersistentTracingCleanup(const PersistentTracingCleanup&) = delete;
+    PersistentTracingCleanup& operator=(const PersistentTracingCleanup&) = delete;
+
+    void Clean();
+
+private:
+    bool hadLogDirectory_ = false;
+};
