@@ -1,0 +1,203 @@
+#include "live/line_format.h"
+
+#include <string.h>
+
+#define ORIGIN_COLUMN_UNITS 26
+
+static const WCHAR kStatusTag[] = L"***";
+
+static const WCHAR* LevelTag(const LiveLine* line)
+{
+    static const WCHAR* const kTags[] = {
+        L"***", L"CRI", L"ERR", L"WRN", L"INF", L"VRB",
+    };
+    if (line->isStatus != 0)
+        return kStatusTag;
+    if (line->level < sizeof(kTags) / sizeof(kTags[0]))
+        return kTags[line->level];
+    return L"???";
+}
+
+// Case folding of the find filter: ASCII letters only, as _wcsnicmp does in
+// the "C" locale. Done here so that a locale set elsewhere cannot change it.
+static inline WCHAR FoldAscii(WCHAR c)
+{
+    return (c >= L'A' && c <= L'Z') ? (WCHAR)(c + (L'a' - L'A')) : c;
+}
+
+static BOOL ContainsFolded(const WCHAR* text, const WCHAR* find, size_t findLength)
+{
+    WCHAR first = FoldAscii(find[0]);
+    for (const WCHAR* start = text; *start != L'\0'; ++start) {
+        if (FoldAscii(*start) != first)
+            continue;
+        size_t k = 1;
+        // The text's NUL never equals a find character, so this stops at
+        // the end of the text as well.
+        while (k < findLength && FoldAscii(start[k]) == FoldAscii(find[k]))
+            ++k;
+        if (k == findLength)
+            return TRUE;
+    }
+    return FALSE;
+}
+
+BOOL IsLineVisible(const LiveLine* line)
+{
+    if (line == nullptr || line->text == nullptr)
+        return FALSE;
+    if (line->isStatus != 0)
+        return TRUE;
+    if (line->level != 0 && line->level > liveState.levelFilter)
+        return FALSE;
+    if (liveState.showOnlyPid != 0 && line->processId != liveState.showOnlyPid)
+        return FALSE;
+    DWORD hiddenCount = liveState.hiddenPidCount;
+    if (hiddenCount > LIVE_HIDDEN_PID_MAX)
+        hiddenCount = LIVE_HIDDEN_PID_MAX;
+    for (DWORD i = 0; i < hiddenCount; ++i) {
+        if (line->processId == liveState.hiddenPids[i])
+            return FALSE;
+    }
+    size_t findLength = wcsnlen(liveState.findText, LIVE_FIND_TEXT_UNITS);
+    if (findLength == 0)
+        return TRUE;
+    if (line->text[0] == L'\0')
+        return FALSE;
+    return ContainsFolded(line->text, liveState.findText, findLength);
+}
+
+static inline BOOL IsOriginNameChar(WCHAR c)
+{
+    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') ||
+           (c >= L'0' && c <= L'9') || c == L'_' || c == L':' || c == L'<' ||
+           c == L'>' || c == L'~';
+}
+
+static inline BOOL IsDigit(WCHAR c)
+{
+    return c >= L'0' && c <= L'9';
+}
+
+// Finds "name(digits) : " at the start of `text`. Without it, the origin is
+// empty and the body is the whole text.
+static BOOL SplitLineOrigin(const WCHAR* text, const WCHAR** origin,
+                            size_t* originLength, const WCHAR** body)
+{
+    *origin = text;
+    *originLength = 0;
+    *body = text;
+
+    size_t p = 0;
+    while (IsOriginNameChar(text[p]))
+        ++p;
+    if (text[p] != L'(' || p == 0)
+        return FALSE;
+    size_t q = p + 1;
+    if (!IsDigit(text[q]))
+        return FALSE;
+    while (IsDigit(text[q]))
+        ++q;
+    // Each test stops at the text's NUL before looking further.
+    if (text[q] != L')' || text[q + 1] != L' ' || text[q + 2] != L':' ||
+        text[q + 3] != L' ')
+        return FALSE;
+
+    size_t start = 0;
+    size_t length = q + 1;
+    if (length > ORIGIN_COLUMN_UNITS) {
+        // Keep the last scope component when the qualified name is too long.
+        for (size_t i = p - 1; i > 0; --i) {
+            if (text[i - 1] == L':' && text[i] == L':') {
+                if (q - i < ORIGIN_COLUMN_UNITS + 1)
+                    start = i + 1;
+                break;
+            }
+        }
+    }
+    *origin = text + start;
+    *originLength = length - start;
+    *body = text + q + 4;
+    return TRUE;
+}
+
+// Writes `value` right-aligned (or left-aligned) in `width` units, as
+// "%6u" ("%-6u") does: never cut, longer values widen the field.
+static WCHAR* PutUnsigned(WCHAR* out, DWORD value, int width, BOOL leftAlign)
+{
+    WCHAR digits[10];
+    int count = 0;
+    do {
+        digits[count++] = (WCHAR)(L'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    int pad = width > count ? width - count : 0;
+    if (!leftAlign) {
+        for (int i = 0; i < pad; ++i)
+            *out++ = L' ';
+    }
+    while (count > 0)
+        *out++ = digits[--count];
+    if (leftAlign) {
+        for (int i = 0; i < pad; ++i)
+            *out++ = L' ';
+    }
+    return out;
+}
+
+static inline WCHAR* PutTwoDigits(WCHAR* out, unsigned value)
+{
+    out[0] = (WCHAR)(L'0' + value / 10 % 10);
+    out[1] = (WCHAR)(L'0' + value % 10);
+    return out + 2;
+}
+
+// The text of "%02d:%02d:%02d.%03d  %s  %6u:%-6u  %-*.*s  " with width and
+// precision 26, written by hand: _vsnwprintf costs several times the whole
+// budget of a line. The longest result (ten-digit ids) is 70 units, far
+// below LINE_PREFIX_UNITS.
+void FormatLinePrefix(const LiveLine* line, WCHAR* prefix, const WCHAR** body)
+{
+    SYSTEMTIME time = {};
+    FILETIME local;
+    if (!FileTimeToLocalFileTime(&line->timestamp, &local) ||
+        !FileTimeToSystemTime(&local, &time))
+        time = SYSTEMTIME{};
+
+    const WCHAR* origin = nullptr;
+    size_t originLength = 0;
+    const WCHAR* text = line->text != nullptr ? line->text : L"";
+    SplitLineOrigin(text, &origin, &originLength, body);
+    if (originLength > ORIGIN_COLUMN_UNITS)
+        originLength = ORIGIN_COLUMN_UNITS;
+
+    WCHAR* out = prefix;
+    out = PutTwoDigits(out, time.wHour);
+    *out++ = L':';
+    out = PutTwoDigits(out, time.wMinute);
+    *out++ = L':';
+    out = PutTwoDigits(out, time.wSecond);
+    *out++ = L'.';
+    *out++ = (WCHAR)(L'0' + time.wMilliseconds / 100 % 10);
+    out = PutTwoDigits(out, time.wMilliseconds % 100);
+    *out++ = L' ';
+    *out++ = L' ';
+    const WCHAR* tag = LevelTag(line);
+    *out++ = tag[0];
+    *out++ = tag[1];
+    *out++ = tag[2];
+    *out++ = L' ';
+    *out++ = L' ';
+    out = PutUnsigned(out, line->processId, 6, FALSE);
+    *out++ = L':';
+    out = PutUnsigned(out, line->threadId, 6, TRUE);
+    *out++ = L' ';
+    *out++ = L' ';
+    memcpy(out, origin, originLength * sizeof(WCHAR));
+    out += originLength;
+    for (size_t i = originLength; i < ORIGIN_COLUMN_UNITS; ++i)
+        *out++ = L' ';
+    *out++ = L' ';
+    *out++ = L' ';
+    *out = L'\0';
+}
