@@ -4,11 +4,38 @@
 // addressed by name, providers enabled per session with level and flags,
 // real-time consumers fed one event at a time on the ProcessTrace thread.
 // Every function here may be called from any thread.
+//
+// Where Windows leaves a choice, the emulation does this:
+// - EnableTrace on a nonzero handle of no running session: 6 ERROR_INVALID_HANDLE.
+// - StartTrace with a name over 1024 characters: 87; a log file name running
+//   past the block or over 1024 characters: 24. The log file is created with a
+//   short text marker, not a real log.
+// - ControlTrace with neither a name nor a handle: 87. Every control code
+//   fills the block with the session's settings, names and EventsLost.
+// - OpenTrace: only real-time sessions with the classic EventCallback; a log
+//   file gives 2 ERROR_FILE_NOT_FOUND (not emulated), EVENT_RECORD mode 50
+//   ERROR_NOT_SUPPORTED. Success leaves the last error untouched.
+// - ProcessTrace: the header event first, then the events the session kept
+//   while nobody listened (first consumer only), then live ones. Each running
+//   consumer receives every event. A stop (ControlTrace STOP or EtwEmuReset)
+//   or CloseTrace lets it deliver what was already queued for it and return 0
+//   or 1223 respectively, the first of the two deciding. A handle already in
+//   ProcessTrace on another thread: 87. Closed during ProcessTrace, the handle
+//   is released when ProcessTrace returns.
+// - Recorded calls: ProcessTrace is recorded when it starts, with status 997
+//   ERROR_IO_PENDING until it returns.
 #pragma once
 
 #include "tracing/etw_seam.h"
 
 #define ETW_EMU_PROPERTIES_BYTES 4216
+
+// Bound of every real-time queue (a session's events kept while no consumer
+// listens, or one consumer's undelivered events): an event beyond either
+// limit is dropped and counted by EtwEmuEventsLost, as ETW drops events when
+// its buffers are full. Payloads count rounded up to 8 bytes.
+#define ETW_EMU_QUEUE_EVENTS 1000000
+#define ETW_EMU_QUEUE_BYTES  (64u * 1024 * 1024)
 
 enum EtwEmuFunction {
     kEmuStartTrace,
@@ -48,7 +75,9 @@ void EtwEmuReset();
 
 // Makes the nth call (1-based, counted since the last reset) of `function`
 // fail with `status` without any other effect. OpenTrace fails by returning
-// INVALID_PROCESSTRACE_HANDLE with `status` as the last error.
+// INVALID_PROCESSTRACE_HANDLE with `status` as the last error; StartTrace
+// sets the handle to 0 as any failing start does. At most 64 plans at once;
+// further ones are ignored.
 void EtwEmuFailCall(EtwEmuFunction function, ULONG nth, ULONG status);
 
 size_t EtwEmuCallCount();
@@ -63,20 +92,25 @@ size_t EtwEmuEnabledProviders(LPCWSTR sessionName, EtwEmuProvider* out, size_t m
 // Provider side: logs one classic event. Every running session on which
 // `provider` is enabled at `level` or above receives a copy (level 0 always
 // passes). The payload is copied byte for byte, any length. Returns the
-// number of sessions that took it.
+// number of sessions that took it; a full queue does not take it and counts
+// it as lost.
 ULONG EtwEmuLogEvent(const GUID* provider, UCHAR level, ULONG processId,
                      ULONG threadId, LONGLONG timestamp,
                      const void* payload, ULONG payloadBytes);
 
 // Hands an event to the named session whatever its providers, as Windows
-// does with its own header event. FALSE when no such session runs.
+// does with its own header event. FALSE when no such session runs or its
+// queue was full.
 BOOL EtwEmuDeliverEvent(LPCWSTR sessionName, const GUID* provider, UCHAR level,
                         ULONG processId, ULONG threadId, LONGLONG timestamp,
                         const void* payload, ULONG payloadBytes);
 
 // Waits until every event queued for the session has been passed to its
-// consumer's callback and the callback returned. FALSE on timeout or when no
-// session of that name runs.
+// consumer's callback and the callback returned: nothing is left queued, kept
+// for a future consumer, or inside a callback. A running consumer's header
+// event counts as queued until its callback returned. FALSE on timeout or
+// when no session of that name runs (also when it stops during the wait).
+// timeoutMs may be INFINITE.
 BOOL EtwEmuWaitDelivered(LPCWSTR sessionName, DWORD timeoutMs);
 
 // Number of threads blocked in ProcessTrace on the named session.
