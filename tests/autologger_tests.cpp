@@ -47,6 +47,8 @@ std::wstring refuseKeyContaining;
 std::wstring refuseValueNamed;
 std::wstring refuseDeleteContaining;
 std::vector<std::wstring> deletedKeys;
+std::vector<std::wstring> valuesSet;  // names in the order they were written
+int keysCreated = 0;
 
 // The patched functions call the real ones through these: the test's own
 // calls go through the same import table.
@@ -60,6 +62,7 @@ LONG WINAPI RefusingRegCreateKeyExW(HKEY root, LPCWSTR subKey, DWORD reserved, L
 {
     if (!refuseKeyContaining.empty() && wcsstr(subKey, refuseKeyContaining.c_str()) != nullptr)
         return ERROR_ACCESS_DENIED;
+    ++keysCreated;
     return realRegCreateKeyExW(root, subKey, reserved, keyClass, options, access, security, result, disposition);
 }
 
@@ -68,6 +71,7 @@ LONG WINAPI RefusingRegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD
 {
     if (!refuseValueNamed.empty() && name != nullptr && refuseValueNamed == name)
         return ERROR_ACCESS_DENIED;
+    valuesSet.push_back(name != nullptr ? name : L"");
     return realRegSetValueExW(key, name, reserved, type, data, size);
 }
 
@@ -87,6 +91,16 @@ protected:
         refuseValueNamed.clear();
         refuseDeleteContaining.clear();
         deletedKeys.clear();
+        valuesSet.clear();
+        keysCreated = 0;
+    }
+
+    // Wine lists values sorted by name; the order of writing is checked
+    // through the recorded calls instead.
+    static std::vector<std::wstring> Sorted(std::vector<std::wstring> names)
+    {
+        std::sort(names.begin(), names.end());
+        return names;
     }
 
     void ExpectDword(const std::wstring& key, const WCHAR* name, DWORD expected)
@@ -111,10 +125,9 @@ protected:
     {
         SCOPED_TRACE(testing::Message() << "provider " << index);
         std::wstring key = ProviderKey(index);
-        std::vector<std::wstring> names = MachineValueNames(key);
-        EXPECT_EQ((std::vector<std::wstring>{L"Enabled", L"EnableLevel", L"EnableProperty", L"Status",
-                                             L"MatchAllKeyword", L"MatchAnyKeyword"}),
-                  names);
+        EXPECT_EQ(Sorted({L"Enabled", L"EnableLevel", L"EnableProperty", L"Status", L"MatchAllKeyword",
+                          L"MatchAnyKeyword"}),
+                  Sorted(MachineValueNames(key)));
         ExpectDword(key, L"Enabled", 1);
         ExpectDword(key, L"EnableLevel", level);
         ExpectDword(key, L"EnableProperty", 0);
@@ -128,15 +141,27 @@ protected:
 
 TEST_F(AutologgerTest, EnableWritesExactlyTheRegistration)
 {
+    ImportPatch create("advapi32.dll", "RegCreateKeyExW", (void*)RefusingRegCreateKeyExW);
+    ImportPatch set("advapi32.dll", "RegSetValueExW", (void*)RefusingRegSetValueExW);
+    realRegCreateKeyExW = create.original<decltype(&RegCreateKeyExW)>();
+    realRegSetValueExW = set.original<decltype(&RegSetValueExW)>();
     SetLastError(0xdeadbeef);
     ASSERT_TRUE(EnablePersistentTracing(5));
     EXPECT_EQ(0u, GetLastError());
 
-    EXPECT_EQ((std::vector<std::wstring>{L"Guid", L"FileName", L"FileMax", L"Start", L"BufferSize",
-                                         L"FlushTimer", L"MaximumBuffers", L"MinimumBuffers",
-                                         L"ClockType", L"MaxFileSize", L"LogFileMode",
-                                         L"FileCounter", L"Status"}),
-              MachineValueNames(kKey));
+    std::vector<std::wstring> sessionValues = {L"Guid", L"FileName", L"FileMax", L"Start", L"BufferSize",
+                                               L"FlushTimer", L"MaximumBuffers", L"MinimumBuffers",
+                                               L"ClockType", L"MaxFileSize", L"LogFileMode",
+                                               L"FileCounter", L"Status"};
+    std::vector<std::wstring> written = sessionValues;
+    for (int i = 0; i < PROVIDER_COUNT; ++i) {
+        for (const WCHAR* name : {L"Enabled", L"EnableLevel", L"EnableProperty", L"Status", L"MatchAllKeyword",
+                                  L"MatchAnyKeyword"})
+            written.push_back(name);
+    }
+    EXPECT_EQ(written, valuesSet);
+    EXPECT_EQ(49, keysCreated);  // one create, set and close per value
+    EXPECT_EQ(Sorted(sessionValues), Sorted(MachineValueNames(kKey)));
 
     RegistryValue guid = ReadMachineValue(kKey, L"Guid");
     EXPECT_EQ((DWORD)REG_SZ, guid.type);
@@ -201,7 +226,7 @@ TEST_F(AutologgerTest, RefusedWriteLeavesEarlierValuesAndReportsItsStatus)
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(EnablePersistentTracing(5));
     EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
-    EXPECT_EQ((std::vector<std::wstring>{L"Guid", L"FileName", L"FileMax", L"Start"}), MachineValueNames(kKey));
+    EXPECT_EQ(Sorted({L"Guid", L"FileName", L"FileMax", L"Start"}), Sorted(MachineValueNames(kKey)));
     EXPECT_TRUE(MachineSubkeyNames(kKey).empty());
     EXPECT_EQ(0u, StartCalls());
     EXPECT_TRUE(IsPersistentTracingEnabled());  // partly registered counts as enabled

@@ -2,6 +2,7 @@
 // providers enabled and what a failure leaves behind.
 #include <gtest/gtest.h>
 
+#include <windows.h>
 #include <evntrace.h>
 
 #include <string>
@@ -48,14 +49,24 @@ std::vector<EtwEmuCall> CallsOf(EtwEmuFunction function)
     return calls;
 }
 
-const EVENT_TRACE_PROPERTIES& PropertiesOf(const EtwEmuCall& call)
+// The recorded block has no alignment of its own: copy before reading.
+EVENT_TRACE_PROPERTIES PropertiesOf(const EtwEmuCall& call)
 {
-    return *reinterpret_cast<const EVENT_TRACE_PROPERTIES*>(call.properties);
+    EVENT_TRACE_PROPERTIES properties;
+    memcpy(&properties, call.properties, sizeof(properties));
+    return properties;
 }
 
 std::wstring TextAt(const EtwEmuCall& call, ULONG offset)
 {
-    return reinterpret_cast<const WCHAR*>(call.properties + offset);
+    std::wstring text;
+    for (ULONG at = offset; at + 1 < SESSION_BLOCK_BYTES; at += 2) {
+        WCHAR unit = (WCHAR)(call.properties[at] | (call.properties[at + 1] << 8));
+        if (unit == L'\0')
+            break;
+        text += unit;
+    }
+    return text;
 }
 
 // Every byte of the block outside the named fields and the log file name is zero.
@@ -123,8 +134,9 @@ TEST_F(TraceSessionTest, LogPathsFromTheWindowsDirectory)
         WCHAR path[MAX_PATH + 1];
         path[MAX_PATH] = 0x5A5A;  // guard unit past the buffer
         EXPECT_EQ(c.ok, !!GetLogFilePath(path, c.suffix));
-        if (c.ok)
+        if (c.ok) {
             EXPECT_STREQ(c.expected, path);
+        }
         EXPECT_EQ(0x5A5A, path[MAX_PATH]);
     }
 
@@ -134,7 +146,7 @@ TEST_F(TraceSessionTest, LogPathsFromTheWindowsDirectory)
     EXPECT_STREQ(L"C:\\Windows\\System32\\LogFiles\\WMI", directory);
 
     // Longest path that still fits: 259 units with the file name.
-    std::wstring fits = L"C:\\" + std::wstring(259 - 3 - 33, L'a');
+    std::wstring fits = L"C:\\" + std::wstring(259 - 3 - 34, L'a');
     fakeWindows = fits;
     WCHAR path[MAX_PATH];
     ASSERT_TRUE(GetLogFilePath(path, nullptr));
@@ -161,7 +173,7 @@ TEST_F(TraceSessionTest, FileSessionStartBlockAndLogDirectory)
     const EtwEmuCall& start = starts[0];
     EXPECT_STREQ(L"Quorvel", start.sessionName);
     ASSERT_EQ((ULONG)SESSION_BLOCK_BYTES, start.propertiesSize);
-    const EVENT_TRACE_PROPERTIES& p = PropertiesOf(start);
+    EVENT_TRACE_PROPERTIES p = PropertiesOf(start);
     EXPECT_EQ(4216u, p.Wnode.BufferSize);
     EXPECT_TRUE(IsEqualGUID(fileSessionGuid, p.Wnode.Guid));
     EXPECT_EQ(1u, p.Wnode.ClientContext);
@@ -184,7 +196,7 @@ TEST_F(TraceSessionTest, LiveSessionStartBlock)
     std::vector<EtwEmuCall> starts = CallsOf(kEmuStartTrace);
     ASSERT_EQ(1u, starts.size());
     EXPECT_STREQ(L"QuorvelLive", starts[0].sessionName);
-    const EVENT_TRACE_PROPERTIES& p = PropertiesOf(starts[0]);
+    EVENT_TRACE_PROPERTIES p = PropertiesOf(starts[0]);
     EXPECT_EQ(4216u, p.Wnode.BufferSize);
     EXPECT_TRUE(IsEqualGUID(liveSessionGuid, p.Wnode.Guid));
     EXPECT_FALSE(IsEqualGUID(fileSessionGuid, liveSessionGuid));
@@ -322,7 +334,7 @@ TEST_F(TraceSessionTest, StopBlocksAndResults)
         EXPECT_STREQ(c.name, stop.sessionName);
         EXPECT_EQ(0u, stop.handle);
         EXPECT_EQ((ULONG)EVENT_TRACE_CONTROL_STOP, stop.controlCode);
-        const EVENT_TRACE_PROPERTIES& p = PropertiesOf(stop);
+        EVENT_TRACE_PROPERTIES p = PropertiesOf(stop);
         EXPECT_EQ(4216u, p.Wnode.BufferSize);
         EXPECT_TRUE(IsEqualGUID(*c.guid, p.Wnode.Guid));
         EXPECT_EQ(0u, p.Wnode.ClientContext);
