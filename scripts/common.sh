@@ -57,6 +57,8 @@ qv_start_wine() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Creating the Wine prefix (first run only)..."
     "$QV_WINE" wineboot -i >/dev/null 2>&1 || true
+    # Xvfb has no window manager: Wine draws the captions and frames itself.
+    "$QV_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
     "$QV_WINESERVER" -w
   fi
   "$QV_WINESERVER" -p
