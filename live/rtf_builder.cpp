@@ -1,0 +1,235 @@
+#include "live/rtf_builder.h"
+
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+#include "live/line_format.h"
+#include "live/live_state.h"
+#include "theme/theme_palette.h"
+
+#define RTF_FACE_BYTES 32
+// The longest output of one UTF-16 unit: "\u-32768?".
+#define RTF_MAX_UNIT_BYTES 9
+
+// Red, green, blue of \cf1 .. \cf5; [0] light, [1] dark.
+static const BYTE kColorTable[2][RTF_COLOR_COUNT][3] = {
+    {{0, 0, 0}, {192, 0, 0}, {176, 80, 0}, {128, 128, 128}, {0, 0, 192}},
+    {{232, 232, 232}, {255, 96, 96}, {255, 170, 60}, {150, 150, 150}, {110, 150, 255}},
+};
+
+// Paragraph openers per colour index; the same bytes as "\cf%d " and
+// "\cf%d\b ", without a format call per line.
+static const char* const kColorOpen[RTF_COLOR_COUNT + 1] = {
+    "", "\\cf1 ", "\\cf2 ", "\\cf3 ", "\\cf4 ", "\\cf5 ",
+};
+static const char kBoldErrorOpen[] = "\\cf2\\b ";
+
+static int ColorIndex(const LiveLine* line)
+{
+    if (line->isStatus != 0)
+        return RTF_COLOR_STATUS;
+    switch (line->level) {
+    case 1:
+    case 2:
+        return RTF_COLOR_ERROR;
+    case 3:
+        return RTF_COLOR_WARNING;
+    case 5:
+        return RTF_COLOR_VERBOSE;
+    default:
+        return RTF_COLOR_NORMAL;
+    }
+}
+
+BOOL RtfBufferReserve(RtfBuffer* buffer, UINT32 n)
+{
+    if (buffer->failed)
+        return FALSE;
+    // The need, terminator included, must fit the 32-bit length.
+    if (n > UINT32_MAX - 1 - buffer->length) {
+        buffer->failed = TRUE;
+        return FALSE;
+    }
+    UINT32 need = buffer->length + n + 1;
+    if (need <= buffer->capacity && buffer->data != nullptr)
+        return TRUE;
+
+    UINT64 capacity = buffer->capacity != 0 ? (UINT64)buffer->capacity * 2 : RTF_FIRST_CAPACITY;
+    while (capacity < need)
+        capacity *= 2;
+    if (capacity > UINT32_MAX)
+        capacity = UINT32_MAX;
+    char* data = (char*)realloc(buffer->data, (size_t)capacity);
+    if (data == nullptr) {
+        // The old block stays with the buffer; the caller frees it.
+        buffer->failed = TRUE;
+        return FALSE;
+    }
+    buffer->data = data;
+    buffer->capacity = (UINT32)capacity;
+    return TRUE;
+}
+
+void RtfBufferFree(RtfBuffer* buffer)
+{
+    free(buffer->data);
+    buffer->data = nullptr;
+    buffer->length = 0;
+    buffer->capacity = 0;
+    buffer->failed = FALSE;
+}
+
+static void AppendBytes(RtfBuffer* buffer, const char* bytes, size_t count)
+{
+    if (count > UINT32_MAX) {
+        buffer->failed = TRUE;
+        return;
+    }
+    if (!RtfBufferReserve(buffer, (UINT32)count))
+        return;
+    memcpy(buffer->data + buffer->length, bytes, count);
+    buffer->length += (UINT32)count;
+    buffer->data[buffer->length] = '\0';
+}
+
+void RtfAppend(RtfBuffer* buffer, const char* text)
+{
+    AppendBytes(buffer, text, strlen(text));
+}
+
+void RtfAppendFormat(RtfBuffer* buffer, const char* format, ...)
+{
+    char scratch[RTF_FORMAT_BYTES];
+    va_list args;
+    va_start(args, format);
+    // The CRT's _vsnprintf returns -1 when the output does not fit.
+    int written = _vsnprintf(scratch, RTF_FORMAT_BYTES - 1, format, args);
+    va_end(args);
+    if (written <= 0 || written >= RTF_FORMAT_BYTES)
+        return;
+    scratch[written] = '\0';
+    AppendBytes(buffer, scratch, (size_t)written);
+}
+
+// Writes "\u<n>?" for one unit taken as a signed 16-bit number; returns the
+// bytes written.
+static UINT32 WriteUnicodeEscape(char* out, WCHAR unit)
+{
+    int value = (SHORT)unit;
+    UINT32 k = 0;
+    out[k++] = '\\';
+    out[k++] = 'u';
+    if (value < 0) {
+        out[k++] = '-';
+        value = -value;
+    }
+    char digits[6];
+    int count = 0;
+    do {
+        digits[count++] = (char)('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0)
+        out[k++] = digits[--count];
+    out[k++] = '?';
+    return k;
+}
+
+void RtfAppendEscaped(RtfBuffer* buffer, const WCHAR* text)
+{
+    size_t units = wcslen(text);
+    // One reservation for the worst case keeps the loop free of checks.
+    if (units > (UINT32_MAX - 1) / RTF_MAX_UNIT_BYTES) {
+        buffer->failed = TRUE;
+        return;
+    }
+    if (!RtfBufferReserve(buffer, (UINT32)units * RTF_MAX_UNIT_BYTES))
+        return;
+    char* out = buffer->data + buffer->length;
+    UINT32 k = 0;
+    for (size_t i = 0; i < units; ++i) {
+        WCHAR c = text[i];
+        if (c == L'\\' || c == L'{' || c == L'}') {
+            out[k++] = '\\';
+            out[k++] = (char)c;
+        } else if (c == L'\t') {
+            memcpy(out + k, "\\tab ", 5);
+            k += 5;
+        } else if (c == L'\r' || c == L'\n') {
+            // One stored line stays one line of the view.
+            out[k++] = ' ';
+        } else if (c < 32) {
+            continue;
+        } else if (c <= 127) {
+            out[k++] = (char)c;
+        } else {
+            k += WriteUnicodeEscape(out + k, c);
+        }
+    }
+    buffer->length += k;
+    buffer->data[buffer->length] = '\0';
+}
+
+void RtfAppendHeader(RtfBuffer* buffer)
+{
+    char face[RTF_FACE_BYTES] = {};
+    int faceUnits = (int)wcsnlen(liveState.fontFace, LIVE_FONT_FACE_UNITS);
+    WideCharToMultiByte(CP_ACP, 0, liveState.fontFace, faceUnits, face, RTF_FACE_BYTES - 1,
+                        nullptr, nullptr);
+    face[RTF_FACE_BYTES - 1] = '\0';
+
+    // "\b0" states the bold state once: Wine's rich edit otherwise applies
+    // the first "\b" of a stream to earlier text whose bold was never set.
+    const BYTE(*c)[3] = kColorTable[IsDarkTheme() ? 1 : 0];
+    RtfAppendFormat(buffer,
+                    "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0\\fmodern\\fcharset0 %s;}}"
+                    "{\\colortbl;\\red%d\\green%d\\blue%d;\\red%d\\green%d\\blue%d;"
+                    "\\red%d\\green%d\\blue%d;\\red%d\\green%d\\blue%d;"
+                    "\\red%d\\green%d\\blue%d;}\\f0\\fs18\\b0 ",
+                    face, c[0][0], c[0][1], c[0][2], c[1][0], c[1][1], c[1][2], c[2][0],
+                    c[2][1], c[2][2], c[3][0], c[3][1], c[3][2], c[4][0], c[4][1], c[4][2]);
+}
+
+DWORD RtfAppendLines(RtfBuffer* buffer, ULONG64 from, ULONG64 to)
+{
+    if (liveState.slots == nullptr)
+        return 0;
+    DWORD count = 0;
+    WCHAR prefix[LINE_PREFIX_UNITS];
+    for (ULONG64 sequence = from; sequence < to; ++sequence) {
+        const LiveLine* line = &liveState.slots[sequence % LIVE_SLOT_COUNT];
+        if (!IsLineVisible(line))
+            continue;
+        BOOL bold = line->isStatus == 0 && line->level == 1;
+        RtfAppend(buffer, bold ? kBoldErrorOpen : kColorOpen[ColorIndex(line)]);
+        const WCHAR* body = line->text;
+        FormatLinePrefix(line, prefix, &body);
+        RtfAppendEscaped(buffer, prefix);
+        RtfAppendEscaped(buffer, body);
+        if (bold)
+            RtfAppend(buffer, "\\b0");
+        RtfAppend(buffer, "\\par\n");
+        ++count;
+    }
+    return count;
+}
+
+DWORD CALLBACK RtfStreamCallback(DWORD_PTR cookie, LPBYTE destination, LONG requested,
+                                 LONG* transferred)
+{
+    RtfStreamCookie* stream = (RtfStreamCookie*)cookie;
+    UINT32 remaining = stream->position < stream->size ? stream->size - stream->position : 0;
+    UINT32 count = remaining;
+    if (requested >= 0 && (UINT32)requested <= remaining)
+        count = (UINT32)requested;
+    if (count > 0) {
+        memcpy(destination, stream->data + stream->position, count);
+        stream->position += count;
+    }
+    *transferred = (LONG)count;
+    return 0;
+}
