@@ -152,17 +152,38 @@ static inline WCHAR* PutTwoDigits(WCHAR* out, unsigned value)
     return out + 2;
 }
 
+struct ClockTime {
+    unsigned hour, minute, second, milliseconds;
+};
+
+// The local time of day of a UTC time; all zero when it cannot be converted.
+// Only the time of day is shown, so it is taken straight from the local
+// ticks: FileTimeToSystemTime gives the same fields and fails only for ticks
+// of 2^63 and above.
+static ClockTime LocalClockTime(const FILETIME* utc)
+{
+    ClockTime clock = {};
+    FILETIME local;
+    if (!FileTimeToLocalFileTime(utc, &local))
+        return clock;
+    ULONG64 ticks = ((ULONG64)local.dwHighDateTime << 32) | local.dwLowDateTime;
+    if (ticks >= 0x8000000000000000ull)
+        return clock;
+    unsigned msOfDay = (unsigned)(ticks / 10000 % 86400000);
+    clock.hour = msOfDay / 3600000;
+    clock.minute = msOfDay / 60000 % 60;
+    clock.second = msOfDay / 1000 % 60;
+    clock.milliseconds = msOfDay % 1000;
+    return clock;
+}
+
 // The text of "%02d:%02d:%02d.%03d  %s  %6u:%-6u  %-*.*s  " with width and
 // precision 26, written by hand: _vsnwprintf costs several times the whole
 // budget of a line. The longest result (ten-digit ids) is 70 units, far
 // below LINE_PREFIX_UNITS.
 void FormatLinePrefix(const LiveLine* line, WCHAR* prefix, const WCHAR** body)
 {
-    SYSTEMTIME time = {};
-    FILETIME local;
-    if (!FileTimeToLocalFileTime(&line->timestamp, &local) ||
-        !FileTimeToSystemTime(&local, &time))
-        time = SYSTEMTIME{};
+    ClockTime time = LocalClockTime(&line->timestamp);
 
     const WCHAR* origin = nullptr;
     size_t originLength = 0;
@@ -172,14 +193,14 @@ void FormatLinePrefix(const LiveLine* line, WCHAR* prefix, const WCHAR** body)
         originLength = ORIGIN_COLUMN_UNITS;
 
     WCHAR* out = prefix;
-    out = PutTwoDigits(out, time.wHour);
+    out = PutTwoDigits(out, time.hour);
     *out++ = L':';
-    out = PutTwoDigits(out, time.wMinute);
+    out = PutTwoDigits(out, time.minute);
     *out++ = L':';
-    out = PutTwoDigits(out, time.wSecond);
+    out = PutTwoDigits(out, time.second);
     *out++ = L'.';
-    *out++ = (WCHAR)(L'0' + time.wMilliseconds / 100 % 10);
-    out = PutTwoDigits(out, time.wMilliseconds % 100);
+    *out++ = (WCHAR)(L'0' + time.milliseconds / 100);
+    out = PutTwoDigits(out, time.milliseconds % 100);
     *out++ = L' ';
     *out++ = L' ';
     const WCHAR* tag = LevelTag(line);
