@@ -77,16 +77,15 @@ void LogText(ULONG provider, UCHAR level, ULONG pid, ULONG tid, const WCHAR* tex
     EXPECT_EQ(1u, EtwEmuLogEvent(&providerTable[provider], level, pid, tid, timestamp, text, bytes));
 }
 
+// Busy blocks of the heap behind malloc, to see texts that were not freed.
 size_t CrtHeapBlocks()
 {
     HANDLE heap = (HANDLE)_get_heap_handle();
     size_t blocks = 0;
-    HeapLock(heap);
     PROCESS_HEAP_ENTRY entry = {};
-    while (HeapWalk(heap, &entry)) {
-        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
-            ++blocks;
-    }
+    HeapLock(heap);
+    while (HeapWalk(heap, &entry))
+        blocks += (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0;
     HeapUnlock(heap);
     return blocks;
 }
@@ -153,71 +152,58 @@ protected:
     DWORD consumerId_ = 0;
 };
 
-TEST_F(LiveConsumerTest, NormalStopFramesTheEventLines)
+TRACEHANDLE OpenedHandle()
 {
-    ConsumeSession([] {
+    TRACEHANDLE handle = INVALID_PROCESSTRACE_HANDLE;
+    EtwEmuCall call;
+    for (size_t i = 0; EtwEmuGetCall(i, &call); ++i) {
+        if (call.function == kEmuOpenTrace) {
+            EXPECT_EQ(INVALID_PROCESSTRACE_HANDLE, handle) << "opened twice";
+            EXPECT_STREQ(LIVE_SESSION_NAME, call.sessionName);
+            EXPECT_EQ((ULONG)PROCESS_TRACE_MODE_REAL_TIME, call.logFileMode);
+            handle = call.handle;
+        } else if (call.function == kEmuCloseTrace) {
+            EXPECT_EQ(handle, call.handle);
+        }
+    }
+    return handle;
+}
+
+// A stopped session (ProcessTrace returns 0) and a closed handle (1223).
+TEST_F(LiveConsumerTest, NormalEndsFrameTheEventLines)
+{
+    for (BOOL closeHandle : {FALSE, TRUE}) {
+        SCOPED_TRACE(closeHandle ? "handle closed" : "session stopped");
+        EtwEmuReset();
+        ClearLineStore();
+        ASSERT_TRUE(StartTraceSession(FALSE, 5));
+        StartConsumer();
         LogText(0, 4, 4, 188, L"VReader::OnInsert(251) : card inserted");
         LogText(3, 2, 4412, 4416, L"QvCredential::GetSerialization(655) : no certificate");
         LogText(5, 5, 5536, 5540, L"plain message", kPlausibleTime + 10000);
-    });
-    EXPECT_EQ(L"* Monitoring started.\n"
-              L"VReader::OnInsert(251) : card inserted\n"
-              L"QvCredential::GetSerialization(655) : no certificate\n"
-              L"plain message\n"
-              L"* Monitoring stopped.\n",
-              HeldTexts());
-    std::vector<StoredLine> lines = HeldLines();
-    ASSERT_EQ(5u, lines.size());
-    EXPECT_EQ(4u, lines[1].processId);
-    EXPECT_EQ(188u, lines[1].threadId);
-    EXPECT_EQ(4, lines[1].level);
-    EXPECT_EQ((ULONG64)kPlausibleTime, lines[1].time);
-    EXPECT_EQ(4412u, lines[2].processId);
-    EXPECT_EQ(4416u, lines[2].threadId);
-    EXPECT_EQ(2, lines[2].level);
-    EXPECT_EQ((ULONG64)kPlausibleTime + 10000, lines[3].time);
-    EXPECT_EQ(1u, liveState.errorCount);
-    ExpectStatusLinesFromConsumer();
+        ASSERT_TRUE(EtwEmuWaitDelivered(LIVE_SESSION_NAME, kHangGuardMs));
+        if (closeHandle)
+            EtwCloseTrace(OpenedHandle());
+        else
+            EXPECT_TRUE(StopTraceSession(FALSE));
+        WaitConsumerEnd();
 
-    // One real-time open of the live session, the handle closed at the end.
-    TRACEHANDLE opened = 0;
-    int opens = 0, closes = 0;
-    for (size_t i = 0; i < EtwEmuCallCount(); ++i) {
-        EtwEmuCall call;
-        ASSERT_TRUE(EtwEmuGetCall(i, &call));
-        if (call.function == kEmuOpenTrace) {
-            ++opens;
-            opened = call.handle;
-            EXPECT_STREQ(LIVE_SESSION_NAME, call.sessionName);
-            EXPECT_EQ((ULONG)PROCESS_TRACE_MODE_REAL_TIME, call.logFileMode);
-        } else if (call.function == kEmuCloseTrace) {
-            ++closes;
-            EXPECT_EQ(opened, call.handle);
-        }
+        EXPECT_EQ(L"* Monitoring started.\n"
+                  L"VReader::OnInsert(251) : card inserted\n"
+                  L"QvCredential::GetSerialization(655) : no certificate\n"
+                  L"plain message\n"
+                  L"* Monitoring stopped.\n",
+                  HeldTexts());
+        ExpectStatusLinesFromConsumer();
+        std::vector<StoredLine> lines = HeldLines();
+        ASSERT_EQ(5u, lines.size());
+        EXPECT_EQ(4412u, lines[2].processId);
+        EXPECT_EQ(4416u, lines[2].threadId);
+        EXPECT_EQ(2, lines[2].level);
+        EXPECT_EQ((ULONG64)kPlausibleTime + 10000, lines[3].time);
+        EXPECT_EQ(1u, liveState.errorCount);
+        EXPECT_NE(INVALID_PROCESSTRACE_HANDLE, OpenedHandle());
     }
-    EXPECT_EQ(1, opens);
-    EXPECT_EQ(1, closes);
-}
-
-TEST_F(LiveConsumerTest, ClosedHandleEndsLikeAStop)
-{
-    ASSERT_TRUE(StartTraceSession(FALSE, 5));
-    StartConsumer();
-    LogText(1, 4, 724, 728, L"Minidriver::ReadFile(412) : read");
-    ASSERT_TRUE(EtwEmuWaitDelivered(LIVE_SESSION_NAME, kHangGuardMs));
-    // ProcessTrace returns 1223 ERROR_CANCELLED when its handle is closed.
-    TRACEHANDLE handle = INVALID_PROCESSTRACE_HANDLE;
-    for (size_t i = 0; i < EtwEmuCallCount(); ++i) {
-        EtwEmuCall call;
-        if (EtwEmuGetCall(i, &call) && call.function == kEmuOpenTrace)
-            handle = call.handle;
-    }
-    EtwCloseTrace(handle);
-    WaitConsumerEnd();
-    EXPECT_EQ(L"* Monitoring started.\n"
-              L"Minidriver::ReadFile(412) : read\n"
-              L"* Monitoring stopped.\n",
-              HeldTexts());
 }
 
 TEST_F(LiveConsumerTest, OpenTraceFailureAddsOneLine)
@@ -229,11 +215,9 @@ TEST_F(LiveConsumerTest, OpenTraceFailureAddsOneLine)
     EXPECT_EQ(L"* OpenTrace failed (0x00000005). The session could not be consumed.\n",
               HeldTexts());
     ExpectStatusLinesFromConsumer();
-    for (size_t i = 0; i < EtwEmuCallCount(); ++i) {
-        EtwEmuCall call;
-        ASSERT_TRUE(EtwEmuGetCall(i, &call));
+    EtwEmuCall call;
+    for (size_t i = 0; EtwEmuGetCall(i, &call); ++i)
         EXPECT_NE(kEmuProcessTrace, call.function);
-    }
 }
 
 TEST_F(LiveConsumerTest, ProcessTraceFailures)
