@@ -1,10 +1,9 @@
 #include "live/line_format.h"
 
 #include <string.h>
+#include <wchar.h>
 
 #define ORIGIN_COLUMN_UNITS 26
-
-static const WCHAR kStatusTag[] = L"***";
 
 static const WCHAR* LevelTag(const LiveLine* line)
 {
@@ -12,7 +11,7 @@ static const WCHAR* LevelTag(const LiveLine* line)
         L"***", L"CRI", L"ERR", L"WRN", L"INF", L"VRB",
     };
     if (line->isStatus != 0)
-        return kStatusTag;
+        return L"***";
     if (line->level < sizeof(kTags) / sizeof(kTags[0]))
         return kTags[line->level];
     return L"???";
@@ -81,7 +80,7 @@ static inline BOOL IsDigit(WCHAR c)
 
 // Finds "name(digits) : " at the start of `text`. Without it, the origin is
 // empty and the body is the whole text.
-static BOOL SplitLineOrigin(const WCHAR* text, const WCHAR** origin,
+static void SplitLineOrigin(const WCHAR* text, const WCHAR** origin,
                             size_t* originLength, const WCHAR** body)
 {
     *origin = text;
@@ -92,16 +91,16 @@ static BOOL SplitLineOrigin(const WCHAR* text, const WCHAR** origin,
     while (IsOriginNameChar(text[p]))
         ++p;
     if (text[p] != L'(' || p == 0)
-        return FALSE;
+        return;
     size_t q = p + 1;
     if (!IsDigit(text[q]))
-        return FALSE;
+        return;
     while (IsDigit(text[q]))
         ++q;
     // Each test stops at the text's NUL before looking further.
     if (text[q] != L')' || text[q + 1] != L' ' || text[q + 2] != L':' ||
         text[q + 3] != L' ')
-        return FALSE;
+        return;
 
     size_t start = 0;
     size_t length = q + 1;
@@ -118,7 +117,6 @@ static BOOL SplitLineOrigin(const WCHAR* text, const WCHAR** origin,
     *origin = text + start;
     *originLength = length - start;
     *body = text + q + 4;
-    return TRUE;
 }
 
 // Writes `value` right-aligned (or left-aligned) in `width` units, as
@@ -178,8 +176,8 @@ static ClockTime LocalClockTime(const FILETIME* utc)
 }
 
 // The text of "%02d:%02d:%02d.%03d  %s  %6u:%-6u  %-*.*s  " with width and
-// precision 26, written by hand: _vsnwprintf costs several times the whole
-// budget of a line. The longest result (ten-digit ids) is 70 units, far
+// precision 26, written by hand: _vsnwprintf alone costs more than a
+// line's whole formatting budget. The longest result (ten-digit ids) is 70 units, far
 // below LINE_PREFIX_UNITS.
 void FormatLinePrefix(const LiveLine* line, WCHAR* prefix, const WCHAR** body)
 {
