@@ -5,6 +5,7 @@
 #include "etw_emulation/emu_state.h"
 
 #include <evntcons.h>
+#include <stdint.h>
 #include <string.h>
 
 // EventTraceGuid {68fdd900-4a3e-11d1-84f4-0000f80464e3}, the header event's
@@ -220,9 +221,11 @@ ULONG EtwProcessTrace(PTRACEHANDLE handles, ULONG handleCount,
     (void)startTime;    // a real-time session has no time window
     (void)endTime;
     EmuAcquire();
-    size_t index = emu.callCount;
+    size_t before = emu.callCount;
     ULONG generation = emu.callGeneration;
     EtwEmuCall* call = AppendCall(kEmuProcessTrace);
+    // An unrecorded call (out of memory) gets no late status.
+    size_t index = emu.callCount > before ? before : SIZE_MAX;
     call->handle = handles && handleCount ? handles[0] : 0;
     call->status = ERROR_IO_PENDING;
     ULONG status;

@@ -27,7 +27,7 @@ static BOOL ReadBlockString(const EVENT_TRACE_PROPERTIES* block, ULONG offset,
     return FALSE;
 }
 
-// Room check and copy of a name into the block, terminator included.
+// Whether `text` and its terminator fit in the block at `offset`.
 static BOOL FitsInBlock(const EVENT_TRACE_PROPERTIES* block, ULONG offset, LPCWSTR text)
 {
     ULONG64 bytes = (wcslen(text) + 1) * static_cast<ULONG64>(sizeof(WCHAR));

@@ -83,8 +83,8 @@ ULONG EtwEmuLogEvent(const GUID* provider, UCHAR level, ULONG processId,
         for (const EtwEmuProvider& enabled : session->providers) {
             if (!IsEqualGUID(enabled.guid, *provider))
                 continue;
-            if ((level == 0 || level <= enabled.level) &&
-                SessionEnqueue(session, &event, payload))
+            // Level 0 is at or below every enabled level: it always passes.
+            if (level <= enabled.level && SessionEnqueue(session, &event, payload))
                 taken++;
             break;
         }

@@ -110,7 +110,9 @@ BOOL EtwEmuDeliverEvent(LPCWSTR sessionName, const GUID* provider, UCHAR level,
 // for a future consumer, or inside a callback. A running consumer's header
 // event counts as queued until its callback returned. FALSE on timeout or
 // when no session of that name runs (also when it stops during the wait).
-// timeoutMs may be INFINITE.
+// timeoutMs may be INFINITE. A consumer that has not entered ProcessTrace yet
+// is not waited for (events logged before it arrives are, as kept events).
+// Never from a callback of that session: the callback itself is undelivered.
 BOOL EtwEmuWaitDelivered(LPCWSTR sessionName, DWORD timeoutMs);
 
 // Number of threads blocked in ProcessTrace on the named session.

