@@ -200,6 +200,29 @@ TEST_F(MainDialogTest, ErrorBoxForACodeWithoutSystemText)
     ASSERT_TRUE(PressMessageBoxButton(box, IDOK));
 }
 
+// The level reaches the Live Tracing window: its own Level combo starts on it.
+TEST_F(MainDialogTest, EnterOpensLiveTracingAtTheChosenLevel)
+{
+    struct Case {
+        int comboItem;      // -1: leave the default
+        const WCHAR* shown;
+    } cases[] = {{-1, L"Information"}, {4, L"Verbose"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "combo item " << c.comboItem);
+        if (c.comboItem >= 0)
+            ChooseComboItem(dialog, IDC_LEVEL, c.comboItem);
+        PressKey(dialog, VK_RETURN);
+        HWND live = WaitForWindow(L"#32770", L"Live Tracing", dialog);
+        ASSERT_NE(nullptr, live);
+        EXPECT_FALSE(IsWindowEnabled(dialog));  // modal
+        EXPECT_EQ(c.shown, ItemText(live, IDC_LIVE_LEVEL));
+        CloseWithCloseBox(live);
+        ASSERT_TRUE(WaitForWindowGone(live));
+        ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(dialog) != FALSE; }));
+    }
+    EXPECT_FALSE(EtwEmuSessionRunning(L"QuorvelLive"));
+}
+
 TEST_F(MainDialogTest, CloseBoxEndsWithZero)
 {
     CloseWithCloseBox(dialog);
