@@ -1,4 +1,400 @@
-// Live Tracing window.
+// Live Tracing window: opening, commands, timers and teardown.
+#include "live/live_window.h"
+
+#include <commctrl.h>
+#include <richedit.h>
+#include <wchar.h>
+
+#include "app/main_dialog.h"
+#include "common/wide_format.h"
+#include "live/line_store.h"
+#include "live/live_consumer.h"
+#include "live/live_save.h"
 #include "live/live_state.h"
+#include "live/live_view.h"
+#include "live/status_bar.h"
+#include "res/resource.h"
+#include "theme/theme_palette.h"
+#include "tracing/trace_session.h"
+
+#define LIVE_VIEW_TEXT_LIMIT    0x3FFFFFFF
+#define LIVE_FIND_LIMIT         (LIVE_FIND_TEXT_UNITS - 1)
+#define LIVE_FONT_POINTS        9
+#define LIVE_DEFAULT_LEVEL_ITEM 4   // "Verbose"
 
 LiveWindowState liveState;
+
+struct LevelItem {
+    const WCHAR* text;
+    BYTE level;
+};
+
+static const LevelItem kLevelItems[] = {
+    {L"Critical", 1}, {L"Error", 2}, {L"Warning", 3}, {L"Information", 4}, {L"Verbose", 5},
+};
+
+void ShowLiveMessage(HWND owner, const WCHAR* text, UINT icon)
+{
+    MessageBoxW(owner, text, LIVE_CAPTION, icon);
+}
+
+static HWND LiveView(HWND window)
+{
+    return GetDlgItem(window, IDC_LIVE_VIEW);
+}
+
+// --- Opening ------------------------------------------------------------
+
+static int CALLBACK NoteFontFamily(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found)
+{
+    *(BOOL*)found = TRUE;
+    return 0;   // the first family is enough
+}
+
+static BOOL HasConsolas()
+{
+    HDC screen = GetDC(nullptr);
+    if (screen == nullptr)
+        return FALSE;
+    LOGFONTW wanted = {};
+    wanted.lfCharSet = DEFAULT_CHARSET;
+    wcscpy(wanted.lfFaceName, L"Consolas");
+    BOOL found = FALSE;
+    EnumFontFamiliesExW(screen, &wanted, NoteFontFamily, (LPARAM)&found, 0);
+    ReleaseDC(nullptr, screen);
+    return found;
+}
+
+static void SetViewFont(HWND view)
+{
+    wcscpy(liveState.fontFace, HasConsolas() ? L"Consolas" : L"Courier New");
+    int pixelsPerInch = 96;
+    HDC viewDc = GetDC(view);
+    if (viewDc != nullptr) {
+        pixelsPerInch = GetDeviceCaps(viewDc, LOGPIXELSY);
+        ReleaseDC(view, viewDc);
+    }
+    HFONT font = CreateFontW(-MulDiv(LIVE_FONT_POINTS, pixelsPerInch, 72), 0, 0, 0, FW_NORMAL,
+                             FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                             CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, FIXED_PITCH | FF_MODERN,
+                             liveState.fontFace);
+    if (font == nullptr)
+        return;
+    liveState.viewFont = font;
+    SendMessageW(view, WM_SETFONT, (WPARAM)font, TRUE);
+}
+
+static void SetViewBackground(HWND view)
+{
+    COLORREF background = IsDarkTheme() ? DarkControlColor : GetSysColor(COLOR_WINDOW);
+    SendMessageW(view, EM_SETBKGNDCOLOR, 0, background);
+}
+
+static void SetUpView(HWND view)
+{
+    SendMessageW(view, EM_EXLIMITTEXT, 0, LIVE_VIEW_TEXT_LIMIT);
+    SetViewBackground(view);
+    SendMessageW(view, EM_SETUNDOLIMIT, 0, 0);
+    SendMessageW(view, EM_SETEVENTMASK, 0, 0);
+}
+
+// Selects the item of `level` (compared as one byte), else "Verbose", and
+// makes it the level filter.
+static void FillLevelCombo(HWND window, BYTE level)
+{
+    HWND combo = GetDlgItem(window, IDC_LIVE_LEVEL);
+    SendMessageW(combo, CB_RESETCONTENT, 0, 0);
+    int selected = LIVE_DEFAULT_LEVEL_ITEM;
+    for (int i = 0; i < (int)(sizeof(kLevelItems) / sizeof(kLevelItems[0])); ++i) {
+        LRESULT index = SendMessageW(combo, CB_ADDSTRING, 0, (LPARAM)kLevelItems[i].text);
+        SendMessageW(combo, CB_SETITEMDATA, index, kLevelItems[i].level);
+        if (kLevelItems[i].level == level)
+            selected = i;
+    }
+    SendMessageW(combo, CB_SETCURSEL, selected, 0);
+    liveState.levelFilter = kLevelItems[selected].level;
+}
+
+// Docks the status bar and sets its parts. The other controls keep their
+// template geometry.
+static void DockStatusBar()
+{
+    if (liveState.statusBar == nullptr)
+        return;
+    SendMessageW(liveState.statusBar, WM_SIZE, 0, 0);
+    SetStatusBarParts(liveState.statusBar);
+}
+
+static void AddStartFailureLines(DWORD error)
+{
+    WCHAR* description = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                       FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                   nullptr, error, 0, (LPWSTR)&description, 0, nullptr);
+    AddStatusLine(L"Unable to start the trace (0x%08X - %s)", error,
+                  description != nullptr ? description : L"no description available");
+    AddStatusLine(L"Note : it is recommended to try again to see if the error persists.");
+    LocalFree(description);
+}
+
+// The live session and its consumer; failures become status lines, the
+// window stays open.
+static void StartLiveTracing(ULONG level)
+{
+    WCHAR logFile[MAX_PATH];
+    BOOL started = GetLogFilePath(logFile, nullptr);
+    if (!started)
+        SetLastError(ERROR_BAD_PATHNAME);
+    else
+        started = StartTraceSession(FALSE, level);
+    if (!started) {
+        AddStartFailureLines(GetLastError());
+        return;
+    }
+    liveState.consumerThread = CreateThread(nullptr, 0, ConsumerThreadProc, nullptr, 0, nullptr);
+    if (liveState.consumerThread == nullptr)
+        AddStatusLine(L"Unable to start the consumer thread (0x%08X).", GetLastError());
+}
+
+static void ResetLiveState(HWND window)
+{
+    liveState.paused = FALSE;
+    liveState.window = window;
+    liveState.autoScroll = TRUE;
+    liveState.nextToRender = 0;
+    liveState.lostBeforeRender = 0;
+    liveState.findText[0] = L'\0';
+    liveState.showOnlyPid = 0;
+    liveState.hiddenPidCount = 0;
+    liveState.contextPid = 0;
+}
+
+static void SetWindowIcon(HWND window)
+{
+    HICON icon = LoadIconW(appInstance, MAKEINTRESOURCEW(IDI_APP));
+    if (icon == nullptr)
+        return;
+    SendMessageW(window, WM_SETICON, ICON_SMALL, (LPARAM)icon);
+    SendMessageW(window, WM_SETICON, ICON_BIG, (LPARAM)icon);
+}
+
+static INT_PTR OnInitDialog(HWND window, LPARAM level)
+{
+    if (liveState.window != nullptr || liveState.consumerThread != nullptr) {
+        ShowLiveMessage(window, L"A live tracing window is already running.", MB_ICONINFORMATION);
+        EndDialog(window, 0);
+        return FALSE;
+    }
+    ResetLiveState(window);
+    if (!CreateLineStore()) {
+        ShowLiveMessage(window, L"Not enough memory to start the live tracing.", MB_ICONERROR);
+        EndDialog(window, 0);
+        return FALSE;
+    }
+    SetWindowIcon(window);
+
+    HWND view = LiveView(window);
+    SetViewFont(view);
+    SetUpView(view);
+    SendDlgItemMessageW(window, IDC_LIVE_FIND, EM_LIMITTEXT, LIVE_FIND_LIMIT, 0);
+    CheckDlgButton(window, IDC_LIVE_AUTOSCROLL, BST_CHECKED);
+    FillLevelCombo(window, (BYTE)level);
+
+    liveState.statusBar = CreateWindowExW(0, STATUSCLASSNAMEW, nullptr,
+                                          WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0,
+                                          window, nullptr, appInstance, nullptr);
+    DockStatusBar();
+
+    StartLiveTracing((ULONG)level);
+
+    SetTimer(window, LIVE_REFRESH_TIMER, LIVE_REFRESH_MS, nullptr);
+    UpdateStatusBar();
+    SetFocus(view);
+    return FALSE;
+}
+
+// --- Commands -----------------------------------------------------------
+
+static void OnPauseResume(HWND window)
+{
+    liveState.paused = !liveState.paused;
+    SetDlgItemTextW(window, IDC_LIVE_PAUSE, liveState.paused ? L"&Resume" : L"&Pause");
+    if (liveState.paused)
+        UpdateStatusBar();
+    else
+        AppendNewLines(window);
+}
+
+static void OnClear(HWND window)
+{
+    // One hold of storeLock for the store and the view cursor, so that a
+    // line arriving during the clear is neither lost nor skipped by the view.
+    // The critical section is reentrant: ClearLineStore takes it again.
+    if (liveState.storeLockReady) {
+        EnterCriticalSection(&liveState.storeLock);
+        ClearLineStore();
+        liveState.nextToRender = liveState.totalCount;
+        liveState.lostBeforeRender = 0;
+        LeaveCriticalSection(&liveState.storeLock);
+    }
+    HWND view = LiveView(window);
+    SendMessageW(view, EM_SETREADONLY, FALSE, 0);
+    SetWindowTextW(view, L"");
+    SendMessageW(view, EM_SETREADONLY, TRUE, 0);
+    UpdateStatusBar();
+}
+
+static void OnCopy(HWND window)
+{
+    HWND view = LiveView(window);
+    CHARRANGE selection = {};
+    SendMessageW(view, EM_EXGETSEL, 0, (LPARAM)&selection);
+    if (selection.cpMin != selection.cpMax) {
+        SendMessageW(view, WM_COPY, 0, 0);
+        return;
+    }
+    SendMessageW(view, WM_SETREDRAW, FALSE, 0);
+    SendMessageW(view, EM_SETSEL, 0, -1);
+    SendMessageW(view, WM_COPY, 0, 0);
+    SendMessageW(view, EM_EXSETSEL, 0, (LPARAM)&selection);
+    SendMessageW(view, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(view, nullptr, TRUE);
+}
+
+static void OnLevelChange(HWND window)
+{
+    HWND combo = GetDlgItem(window, IDC_LIVE_LEVEL);
+    LRESULT selected = SendMessageW(combo, CB_GETCURSEL, 0, 0);
+    if (selected != CB_ERR)
+        liveState.levelFilter = (BYTE)SendMessageW(combo, CB_GETITEMDATA, selected, 0);
+    RebuildView(window);
+}
+
+static void OnAutoScroll(HWND window)
+{
+    liveState.autoScroll = IsDlgButtonChecked(window, IDC_LIVE_AUTOSCROLL) == BST_CHECKED;
+    if (liveState.autoScroll)
+        SendMessageW(LiveView(window), WM_VSCROLL, SB_BOTTOM, 0);
+}
+
+static INT_PTR OnCommand(HWND window, WORD id, WORD code)
+{
+    switch (id) {
+    case IDCANCEL:
+        EndDialog(window, 0);
+        return TRUE;
+    case IDC_LIVE_PAUSE:
+        OnPauseResume(window);
+        return TRUE;
+    case IDC_LIVE_CLEAR:
+    case IDM_LIVE_CLEAR:
+        OnClear(window);
+        return TRUE;
+    case IDC_LIVE_COPY:
+    case IDM_LIVE_COPY:
+        OnCopy(window);
+        return TRUE;
+    case IDC_LIVE_SAVE:
+    case IDM_LIVE_SAVE:
+        SaveLiveLines(window);
+        return TRUE;
+    case IDC_LIVE_LEVEL:
+        if (code == CBN_SELCHANGE)
+            OnLevelChange(window);
+        return TRUE;
+    case IDC_LIVE_FIND:
+        // The filter applies once typing pauses (timer restarted per change).
+        if (code == EN_CHANGE)
+            SetTimer(window, LIVE_FIND_TIMER, LIVE_FIND_MS, nullptr);
+        return TRUE;
+    case IDC_LIVE_AUTOSCROLL:
+        OnAutoScroll(window);
+        return TRUE;
+    case IDM_LIVE_SELECT_ALL:
+        SendMessageW(LiveView(window), EM_SETSEL, 0, -1);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+// --- Timers, settings, teardown -----------------------------------------
+
+static void OnTimer(HWND window, UINT_PTR timer)
+{
+    if (timer == LIVE_REFRESH_TIMER) {
+        AppendNewLines(window);
+    } else if (timer == LIVE_FIND_TIMER) {
+        KillTimer(window, LIVE_FIND_TIMER);
+        GetDlgItemTextW(window, IDC_LIVE_FIND, liveState.findText, LIVE_FIND_TEXT_UNITS);
+        RebuildView(window);
+    }
+}
+
+static void OnSettingChange(HWND window, const WCHAR* area)
+{
+    if (area == nullptr || wcscmp(area, L"ImmersiveColorSet") != 0)
+        return;
+    // The colour table of the documents follows the theme: render again.
+    SetViewBackground(LiveView(window));
+    RebuildView(window);
+}
+
+static void OnDestroy(HWND window)
+{
+    // A second window refused at opening owns nothing: the open window keeps
+    // its session, its consumer and its store.
+    if (liveState.window != nullptr && liveState.window != window)
+        return;
+
+    KillTimer(window, LIVE_REFRESH_TIMER);
+    KillTimer(window, LIVE_FIND_TIMER);
+    // Ends the session, so the consumer's ProcessTrace returns.
+    StopTraceSession(FALSE);
+    if (liveState.consumerThread != nullptr &&
+        WaitForSingleObject(liveState.consumerThread, LIVE_CONSUMER_WAIT_MS) == WAIT_OBJECT_0) {
+        CloseHandle(liveState.consumerThread);
+        liveState.consumerThread = nullptr;
+    }
+    // A consumer still running keeps consumerThread set: the store's lock
+    // stays and the next opening is refused until it has ended.
+    DestroyLineStore();
+
+    HWND view = LiveView(window);
+    if (view != nullptr && liveState.oldRichEditProc != nullptr) {
+        SetWindowLongPtrW(view, GWLP_WNDPROC, (LONG_PTR)liveState.oldRichEditProc);
+        liveState.oldRichEditProc = nullptr;
+    }
+    if (liveState.viewFont != nullptr) {
+        DeleteObject(liveState.viewFont);
+        liveState.viewFont = nullptr;
+    }
+    liveState.statusBar = nullptr;
+    liveState.window = nullptr;
+}
+
+INT_PTR CALLBACK LiveDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnInitDialog(window, lParam);
+    case WM_TIMER:
+        OnTimer(window, wParam);
+        return TRUE;
+    case WM_COMMAND:
+        return OnCommand(window, LOWORD(wParam), HIWORD(wParam));
+    case WM_SIZE:
+        if (wParam != SIZE_MINIMIZED)
+            DockStatusBar();
+        return FALSE;
+    case WM_SETTINGCHANGE:
+        OnSettingChange(window, (const WCHAR*)lParam);
+        return FALSE;
+    case WM_CLOSE:
+        EndDialog(window, 0);
+        return TRUE;
+    case WM_DESTROY:
+        OnDestroy(window);
+        return FALSE;
+    }
+    return FALSE;
+}

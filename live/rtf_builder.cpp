@@ -14,6 +14,7 @@
 #define RTF_FACE_BYTES 32
 // The longest output of one UTF-16 unit: "\u-32768?".
 #define RTF_MAX_UNIT_BYTES 9
+#define RTF_ESCAPE_CHUNK_UNITS 256
 
 // Red, green, blue of \cf1 .. \cf5; [0] light, [1] dark.
 static const BYTE kColorTable[2][RTF_COLOR_COUNT][3] = {
@@ -72,6 +73,13 @@ BOOL RtfBufferReserve(RtfBuffer* buffer, UINT32 n)
     buffer->data = data;
     buffer->capacity = (UINT32)capacity;
     return TRUE;
+}
+
+BOOL RtfReserveLines(RtfBuffer* buffer, ULONG64 lines)
+{
+    const ULONG64 kMostBytes = 1u << 30;
+    ULONG64 bytes = lines < kMostBytes / RTF_LINE_BYTES ? lines * RTF_LINE_BYTES : kMostBytes;
+    return RtfBufferReserve(buffer, (UINT32)bytes);
 }
 
 void RtfBufferFree(RtfBuffer* buffer)
@@ -139,39 +147,57 @@ static UINT32 WriteUnicodeEscape(char* out, WCHAR unit)
     return k;
 }
 
+// What RtfAppendEscaped does with each ASCII unit; a table keeps the common
+// case (a plain character) to one lookup.
+enum AsciiAction : BYTE { kCopy, kBackslash, kTab, kBlank, kDrop };
+
+static const struct AsciiActions {
+    BYTE action[128];
+    constexpr AsciiActions() : action()
+    {
+        for (int c = 0; c < 32; ++c)
+            action[c] = kDrop;
+        action['\t'] = kTab;
+        // One stored line stays one line of the view.
+        action['\r'] = kBlank;
+        action['\n'] = kBlank;
+        action['\\'] = kBackslash;
+        action['{'] = kBackslash;
+        action['}'] = kBackslash;
+    }
+} kAscii;
+
 void RtfAppendEscaped(RtfBuffer* buffer, const WCHAR* text)
 {
-    size_t units = wcslen(text);
-    // One reservation for the worst case keeps the loop free of checks.
-    if (units > (UINT32_MAX - 1) / RTF_MAX_UNIT_BYTES) {
-        buffer->failed = TRUE;
-        return;
-    }
-    if (!RtfBufferReserve(buffer, (UINT32)units * RTF_MAX_UNIT_BYTES))
-        return;
-    char* out = buffer->data + buffer->length;
-    UINT32 k = 0;
-    for (size_t i = 0; i < units; ++i) {
-        WCHAR c = text[i];
-        if (c == L'\\' || c == L'{' || c == L'}') {
-            out[k++] = '\\';
-            out[k++] = (char)c;
-        } else if (c == L'\t') {
-            memcpy(out + k, "\\tab ", 5);
-            k += 5;
-        } else if (c == L'\r' || c == L'\n') {
-            // One stored line stays one line of the view.
-            out[k++] = ' ';
-        } else if (c < 32) {
-            continue;
-        } else if (c <= 127) {
-            out[k++] = (char)c;
-        } else {
-            k += WriteUnicodeEscape(out + k, c);
+    // Chunk by chunk: one reservation of the worst case per chunk, and no
+    // separate pass to measure the text.
+    while (*text != L'\0') {
+        if (!RtfBufferReserve(buffer, RTF_ESCAPE_CHUNK_UNITS * RTF_MAX_UNIT_BYTES))
+            return;
+        char* out = buffer->data + buffer->length;
+        char* start = out;
+        for (UINT32 n = 0; n < RTF_ESCAPE_CHUNK_UNITS && *text != L'\0'; ++n, ++text) {
+            WCHAR c = *text;
+            if (c >= 128) {
+                out += WriteUnicodeEscape(out, c);
+                continue;
+            }
+            BYTE action = kAscii.action[c];
+            if (action == kCopy) {
+                *out++ = (char)c;
+            } else if (action == kBackslash) {
+                *out++ = '\\';
+                *out++ = (char)c;
+            } else if (action == kTab) {
+                memcpy(out, "\\tab ", 5);
+                out += 5;
+            } else if (action == kBlank) {
+                *out++ = ' ';
+            }
         }
+        buffer->length += (UINT32)(out - start);
+        buffer->data[buffer->length] = '\0';
     }
-    buffer->length += k;
-    buffer->data[buffer->length] = '\0';
 }
 
 void RtfAppendHeader(RtfBuffer* buffer)

@@ -22,6 +22,7 @@
 
 #define RTF_FIRST_CAPACITY  65536u
 #define RTF_FORMAT_BYTES    1024
+#define RTF_LINE_BYTES      256u    // a generous paragraph, for RtfReserveLines
 
 // One document under construction; start with all fields zero. The caller
 // owns `data` and frees it with RtfBufferFree, also after a failure.
@@ -43,6 +44,11 @@ struct RtfStreamCookie {
 // (65536 bytes first). On failure sets `failed` and keeps the old data.
 BOOL RtfBufferReserve(RtfBuffer* buffer, UINT32 n);
 void RtfBufferFree(RtfBuffer* buffer);
+
+// Reserves room for about `lines` paragraphs at once: a large document then
+// grows in one step instead of by repeated doubling, which costs more than
+// building it. FALSE as RtfBufferReserve.
+BOOL RtfReserveLines(RtfBuffer* buffer, ULONG64 lines);
 
 void RtfAppend(RtfBuffer* buffer, const char* text);
 // printf-style (narrow) into a 1024-byte scratch; an output that fails or

@@ -16,8 +16,6 @@ class StatusBarTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
-        InitCommonControlsEx(&controls);
         parent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1000, 300, nullptr, nullptr,
                                  nullptr, nullptr);
         bar = CreateWindowExW(0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP,

@@ -1,0 +1,166 @@
+// The Live Tracing window run as the user meets it: template 102 on a UI
+// thread of its own, fed with events through the ETW emulation, read back
+// through its view, its status bar and its message boxes.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <richedit.h>
+
+#include <string>
+#include <vector>
+
+#include "etw_emulation/etw_emulation.h"
+#include "live/live_state.h"
+#include "live/live_window.h"
+#include "res/resource.h"
+#include "test_support/ui_driver.h"
+#include "tests/live_test_support.h"
+#include "tracing/trace_session.h"
+
+#define LIVE_BIG_WAIT_MS 60000
+
+// Columns before the message body for ids of up to 6 digits.
+const size_t kBodyColumn = 62;
+
+class LiveWindowTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(nullptr, LoadLibraryW(L"riched20.dll"));
+        EtwEmuReset();
+        theme.SetDark(false);
+        ASSERT_EQ(nullptr, liveState.window);
+        ASSERT_EQ(nullptr, liveState.consumerThread);
+        SYSTEMTIME when = {2024, 5, 1, 6, 9, 5, 3, 7};
+        SystemTimeToFileTime(&when, &eventTime);
+    }
+
+    void TearDown() override
+    {
+        Close();
+        EtwEmuReset();
+    }
+
+    // Opens the window with `level`; with `started`, waits for the
+    // consumer's first line.
+    void Open(LPARAM level = 5, bool started = true)
+    {
+        run = StartModalDialog(IDD_LIVE, LiveDlgProc, level);
+        window = WaitForWindow(L"#32770", L"Live Tracing");
+        ASSERT_NE(nullptr, window);
+        view = GetDlgItem(window, IDC_LIVE_VIEW);
+        statusBar = FindWindowExW(window, nullptr, STATUSCLASSNAMEW, nullptr);
+        ASSERT_NE(nullptr, statusBar);
+        if (started) {
+            ASSERT_TRUE(WaitForLastBody(L"Monitoring started."));
+            ASSERT_EQ(1, LineCount());
+        }
+    }
+
+    void Close(DWORD timeoutMs = UI_WAIT_MS + LIVE_CONSUMER_WAIT_MS)
+    {
+        if (run == nullptr)
+            return;
+        if (IsWindow(window))
+            CloseWithCloseBox(window);
+        EXPECT_EQ(0, FinishUiThread(run, timeoutMs));
+        run = nullptr;
+    }
+
+    // Logs one event of the first provider and waits until the consumer
+    // has stored it.
+    void Log(UCHAR level, const WCHAR* text, ULONG processId = 4242, ULONG threadId = 77)
+    {
+        LogQuietly(level, text, processId, threadId);
+        ASSERT_TRUE(EtwEmuWaitDelivered(LIVE_SESSION_NAME, LIVE_BIG_WAIT_MS));
+    }
+    void LogQuietly(UCHAR level, const WCHAR* text, ULONG processId = 4242, ULONG threadId = 77)
+    {
+        LONGLONG timestamp = ((LONGLONG)eventTime.dwHighDateTime << 32) | eventTime.dwLowDateTime;
+        EtwEmuLogEvent(&providerTable[0], level, processId, threadId, timestamp, text,
+                       (ULONG)(wcslen(text) + 1) * sizeof(WCHAR));
+    }
+    // Logs "event <first>" .. "event <first + count - 1>" at level 4.
+    void LogNumbered(DWORD first, DWORD count)
+    {
+        for (DWORD i = first; i < first + count; ++i)
+            LogQuietly(4, Numbered(i).c_str());
+        ASSERT_TRUE(EtwEmuWaitDelivered(LIVE_SESSION_NAME, LIVE_BIG_WAIT_MS));
+    }
+    static std::wstring Numbered(DWORD i) { return L"event " + std::to_wstring(i); }
+
+    // The event time as the view shows it, in local time.
+    std::wstring ShownTime() const
+    {
+        FILETIME local;
+        SYSTEMTIME time;
+        FileTimeToLocalFileTime(&eventTime, &local);
+        FileTimeToSystemTime(&local, &time);
+        WCHAR text[16];
+        swprintf(text, 16, L"%02u:%02u:%02u.%03u", time.wHour, time.wMinute, time.wSecond,
+                 time.wMilliseconds);
+        return text;
+    }
+    // A display line with "TIME" standing for the event time.
+    std::wstring Shown(const WCHAR* pattern) const
+    {
+        std::wstring line(pattern);
+        size_t at = line.find(L"TIME");
+        if (at != std::wstring::npos)
+            line.replace(at, 4, ShownTime());
+        return line;
+    }
+
+    std::vector<std::wstring> Lines() { return RichEditLines(view); }
+    // Bodies of the shown lines (what follows the prefix columns).
+    std::vector<std::wstring> Bodies()
+    {
+        std::vector<std::wstring> bodies;
+        for (const std::wstring& line : Lines())
+            bodies.push_back(line.size() > kBodyColumn ? line.substr(kBodyColumn) : L"");
+        return bodies;
+    }
+    // Lines of text in the view, without the empty paragraph at the end.
+    int LineCount()
+    {
+        int count = (int)SendMessageW(view, EM_GETLINECOUNT, 0, 0);
+        return count > 0 && LineText(count - 1).empty() ? count - 1 : count;
+    }
+    std::wstring LineText(int line)
+    {
+        WCHAR text[1024];
+        *(WORD*)text = 1023;
+        LRESULT copied = SendMessageW(view, EM_GETLINE, line, (LPARAM)text);
+        std::wstring result(text, copied);
+        while (!result.empty() && (result.back() == L'\r' || result.back() == L'\n'))
+            result.pop_back();
+        return result;
+    }
+    std::wstring LastBody()
+    {
+        int count = LineCount();
+        std::wstring line = count > 0 ? LineText(count - 1) : L"";
+        return line.size() > kBodyColumn ? line.substr(kBodyColumn) : L"";
+    }
+    bool WaitForLastBody(const std::wstring& body, DWORD timeoutMs = 2 * UI_WAIT_MS)
+    {
+        return WaitUntil([&] { return LastBody() == body; }, timeoutMs);
+    }
+    std::wstring Status(int part) { return StatusBarText(statusBar, part); }
+    bool WaitForStatus(int part, const std::wstring& text)
+    {
+        return WaitUntil([&] { return Status(part) == text; });
+    }
+    // Clicks a button that opens no modal box and returns once the window
+    // has handled the click (a sent BM_CLICK).
+    void Press(int id) { SendMessageW(GetDlgItem(window, id), BM_CLICK, 0, 0); }
+
+    ThemeSetting theme;
+    FILETIME eventTime = {};
+    UiDialogRun* run = nullptr;
+    HWND window = nullptr;
+    HWND view = nullptr;
+    HWND statusBar = nullptr;
+};

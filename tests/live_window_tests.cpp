@@ -1,0 +1,220 @@
+// Opening and closing the Live Tracing window: its controls, the level it
+// starts with, the single instance, a trace that cannot start, no memory,
+// teardown, a consumer outliving the wait, and the theme.
+#include "tests/live_window_fixture.h"
+
+#include <stdlib.h>
+
+#include "test_support/import_patch.h"
+
+namespace {
+
+TEST_F(LiveWindowTest, OpensReadyToWatch)
+{
+    Open(5);
+    HWND combo = GetDlgItem(window, IDC_LIVE_LEVEL);
+    const WCHAR* const items[] = {L"Critical", L"Error", L"Warning", L"Information", L"Verbose"};
+    ASSERT_EQ(5, SendMessageW(combo, CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(testing::Message() << "item " << i);
+        WCHAR text[32] = L"sentinel";
+        SendMessageW(combo, CB_GETLBTEXT, i, (LPARAM)text);
+        EXPECT_STREQ(items[i], text);
+        EXPECT_EQ(i + 1, SendMessageW(combo, CB_GETITEMDATA, i, 0));
+    }
+    EXPECT_EQ(L"Verbose", ItemText(window, IDC_LIVE_LEVEL));
+    EXPECT_EQ(L"&Pause", ItemText(window, IDC_LIVE_PAUSE));
+    EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(window, IDC_LIVE_AUTOSCROLL));
+    EXPECT_EQ(127, SendDlgItemMessageW(window, IDC_LIVE_FIND, EM_GETLIMITTEXT, 0, 0));
+    EXPECT_NE(0, SendMessageW(window, WM_GETICON, ICON_SMALL, 0));
+    EXPECT_NE(0, SendMessageW(window, WM_GETICON, ICON_BIG, 0));
+    EXPECT_EQ(view, FocusOf(window));
+
+    EXPECT_EQ(Shown(L"TIME  ***  ").substr(12), Lines()[0].substr(12, 7)) << Lines()[0];
+    EXPECT_TRUE(WaitForStatus(0, L" Captured: 1"));
+    EXPECT_EQ(L" Errors: 0", Status(1));
+    EXPECT_EQ(L" Running", Status(2));
+    EXPECT_EQ(3, SendMessageW(statusBar, SB_GETPARTS, 0, 0));
+
+    EtwEmuProvider providers[PROVIDER_COUNT] = {};
+    ASSERT_EQ((size_t)PROVIDER_COUNT, EtwEmuEnabledProviders(LIVE_SESSION_NAME, providers, PROVIDER_COUNT));
+    EXPECT_EQ(5u, providers[0].level);
+    // EM_SETBKGNDCOLOR answers the colour it replaces.
+    COLORREF background = (COLORREF)SendMessageW(view, EM_SETBKGNDCOLOR, 0, RGB(1, 2, 3));
+    EXPECT_EQ(GetSysColor(COLOR_WINDOW), background);
+    SendMessageW(view, EM_SETBKGNDCOLOR, 0, background);
+}
+
+TEST_F(LiveWindowTest, CreationParameterChoosesTheLevel)
+{
+    const struct {
+        LPARAM level;
+        const WCHAR* item;
+    } cases[] = {
+        {1, L"Critical"}, {4, L"Information"}, {0, L"Verbose"}, {6, L"Verbose"},
+        {0x103, L"Warning"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "level " << c.level);
+        Open(c.level, false);
+        EXPECT_EQ(c.item, ItemText(window, IDC_LIVE_LEVEL));
+        LRESULT selected = SendDlgItemMessageW(window, IDC_LIVE_LEVEL, CB_GETCURSEL, 0, 0);
+        EXPECT_EQ(selected + 1, liveState.levelFilter);
+        Close();
+    }
+}
+
+TEST_F(LiveWindowTest, SecondOpeningIsRefusedAndTheFirstKeepsRunning)
+{
+    Open();
+    UiDialogRun* second = StartModalDialog(IDD_LIVE, LiveDlgProc, 5);
+    MessageBoxSeen box;
+    ASSERT_TRUE(WaitForMessageBox(&box));
+    EXPECT_EQ(L"Live Tracing", box.caption);
+    EXPECT_EQ(L"A live tracing window is already running.", box.text);
+    EXPECT_EQ((UINT)MB_ICONINFORMATION, box.icon);
+    EXPECT_TRUE(PressMessageBoxButton(box, IDOK));
+    EXPECT_EQ(0, FinishUiThread(second));
+
+    EXPECT_TRUE(EtwEmuSessionRunning(LIVE_SESSION_NAME));
+    Log(4, L"still watching");
+    EXPECT_TRUE(WaitForLastBody(L"still watching"));
+}
+
+TEST_F(LiveWindowTest, TraceThatCannotStartLeavesTwoStatusLines)
+{
+    EtwEmuFailCall(kEmuStartTrace, 1, ERROR_ACCESS_DENIED);
+    Open(5, false);
+    ASSERT_TRUE(WaitUntil([&] { return LineCount() == 2; }));
+    WCHAR* description = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                   nullptr, ERROR_ACCESS_DENIED, 0, (LPWSTR)&description, 0, nullptr);
+    ASSERT_NE(nullptr, description);
+    // The system's text ends with a line break; the view shows it as blanks.
+    std::wstring shown = description;
+    LocalFree(description);
+    for (WCHAR& c : shown)
+        c = (c == L'\r' || c == L'\n') ? L' ' : c;
+    std::vector<std::wstring> bodies = Bodies();
+    EXPECT_EQ(L"Unable to start the trace (0x00000005 - " + shown + L")", bodies[0]);
+    EXPECT_EQ(L"Note : it is recommended to try again to see if the error persists.", bodies[1]);
+    EXPECT_EQ(L"***", Lines()[1].substr(14, 3));
+    EXPECT_EQ(L" Running", Status(2));
+    EXPECT_EQ(L" Captured: 2", Status(0));
+    EXPECT_EQ(nullptr, liveState.consumerThread);
+
+    Press(IDC_LIVE_CLEAR);
+    EXPECT_EQ(0, LineCount()) << "commands still work";
+}
+
+TEST_F(LiveWindowTest, ClosingStopsTheSessionWaitsForTheConsumerAndFreesTheStore)
+{
+    Open();
+    HANDLE consumer = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), liveState.consumerThread, GetCurrentProcess(),
+                                &consumer, SYNCHRONIZE, FALSE, 0));
+    Close();
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(consumer, 0)) << "ended before the window closed";
+    CloseHandle(consumer);
+    EXPECT_FALSE(EtwEmuSessionRunning(LIVE_SESSION_NAME));
+    EXPECT_EQ(nullptr, liveState.consumerThread);
+    EXPECT_EQ(nullptr, liveState.slots);
+    EXPECT_FALSE(liveState.storeLockReady);
+    EXPECT_EQ(nullptr, liveState.window);
+    EXPECT_EQ(nullptr, liveState.statusBar);
+    EXPECT_EQ(nullptr, liveState.viewFont);
+}
+
+// The window's wait for its consumer, made to give up at once while armed.
+bool consumerWaitTimesOut = false;
+ImportPatch* waitPatch = nullptr;
+DWORD WINAPI WaitGivingUp(HANDLE handle, DWORD milliseconds)
+{
+    if (consumerWaitTimesOut && handle == liveState.consumerThread && milliseconds == LIVE_CONSUMER_WAIT_MS)
+        return WAIT_TIMEOUT;
+    return waitPatch->original<decltype(&WaitForSingleObject)>()(handle, milliseconds);
+}
+
+TEST_F(LiveWindowTest, ConsumerOutlivingTheWaitRefusesOneOpening)
+{
+    ImportPatch patch("kernel32.dll", "WaitForSingleObject", (void*)WaitGivingUp);
+    ASSERT_TRUE(patch.active());
+    waitPatch = &patch;
+    Open();
+    consumerWaitTimesOut = true;
+    Close();
+    consumerWaitTimesOut = false;
+    EXPECT_NE(nullptr, liveState.consumerThread) << "kept while it may still run";
+    EXPECT_TRUE(liveState.storeLockReady) << "a late consumer may still enter the lock";
+    EXPECT_EQ(nullptr, liveState.slots);
+
+    UiDialogRun* refused = StartModalDialog(IDD_LIVE, LiveDlgProc, 5);
+    MessageBoxSeen box;
+    ASSERT_TRUE(WaitForMessageBox(&box));
+    EXPECT_EQ(L"A live tracing window is already running.", box.text);
+    EXPECT_TRUE(PressMessageBoxButton(box, IDOK));
+    EXPECT_EQ(0, FinishUiThread(refused, UI_WAIT_MS + LIVE_CONSUMER_WAIT_MS));
+    EXPECT_EQ(nullptr, liveState.consumerThread) << "the refused opening waited for it";
+    EXPECT_FALSE(liveState.storeLockReady);
+
+    Open();
+    EXPECT_TRUE(EtwEmuSessionRunning(LIVE_SESSION_NAME));
+    Close();
+    waitPatch = nullptr;
+}
+
+ImportPatch* callocPatch = nullptr;
+void* __cdecl CallocWithoutSlots(size_t count, size_t size)
+{
+    if (count == LIVE_SLOT_COUNT)
+        return nullptr;
+    return callocPatch->original<decltype(&calloc)>()(count, size);
+}
+
+TEST_F(LiveWindowTest, NoMemoryForTheStoreClosesTheWindow)
+{
+    ImportPatch patch("msvcrt.dll", "calloc", (void*)CallocWithoutSlots);
+    ASSERT_TRUE(patch.active());
+    callocPatch = &patch;
+    UiDialogRun* refused = StartModalDialog(IDD_LIVE, LiveDlgProc, 5);
+    MessageBoxSeen box;
+    ASSERT_TRUE(WaitForMessageBox(&box));
+    EXPECT_EQ(L"Live Tracing", box.caption);
+    EXPECT_EQ(L"Not enough memory to start the live tracing.", box.text);
+    EXPECT_EQ((UINT)MB_ICONERROR, box.icon);
+    EXPECT_TRUE(PressMessageBoxButton(box, IDOK));
+    EXPECT_EQ(0, FinishUiThread(refused, UI_WAIT_MS + LIVE_CONSUMER_WAIT_MS));
+    callocPatch = nullptr;
+    EXPECT_FALSE(EtwEmuSessionRunning(LIVE_SESSION_NAME));
+    EtwEmuCall call;
+    for (size_t i = 0; EtwEmuGetCall(i, &call); ++i)
+        EXPECT_NE(kEmuStartTrace, call.function) << "nothing was started";
+    EXPECT_FALSE(liveState.storeLockReady);
+    EXPECT_EQ(nullptr, liveState.window);
+}
+
+TEST_F(LiveWindowTest, ColoursFollowTheThemeWhenTheSystemAnnouncesIt)
+{
+    theme.SetDark(true);
+    Open();
+    Log(4, L"Card::Read(9) : ATR read");
+    ASSERT_TRUE(WaitForLastBody(L"ATR read"));
+    auto textColour = [&] { return RichEditFormatAt(view, RichEditLineStart(view, 1) + 3).crTextColor; };
+    auto background = [&] {
+        COLORREF old = (COLORREF)SendMessageW(view, EM_SETBKGNDCOLOR, 0, RGB(1, 2, 3));
+        SendMessageW(view, EM_SETBKGNDCOLOR, 0, old);
+        return old;
+    };
+    EXPECT_EQ(RGB(232, 232, 232), textColour());
+    EXPECT_EQ(RGB(43, 43, 43), background());
+
+    theme.SetDark(false);
+    SendMessageW(window, WM_SETTINGCHANGE, 0, (LPARAM)L"intl");
+    EXPECT_EQ(RGB(232, 232, 232), textColour()) << "other settings are ignored";
+    SendMessageW(window, WM_SETTINGCHANGE, 0, (LPARAM)L"ImmersiveColorSet");
+    EXPECT_EQ(RGB(0, 0, 0), textColour());
+    EXPECT_EQ(GetSysColor(COLOR_WINDOW), background());
+    EXPECT_EQ(L"ATR read", LastBody());
+}
+
+}  // namespace
