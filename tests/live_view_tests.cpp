@@ -67,11 +67,13 @@ TEST_F(LiveWindowTest, MoreThanTheStoreHoldsWhilePausedIsCountedAsLost)
     Press(IDC_LIVE_PAUSE);
     EXPECT_EQ(L" Running - 10000 line(s) lost (buffer full)", Status(2));
     EXPECT_EQ(1 + 50000, LineCount());
-    EXPECT_EQ(Numbered(10000), LineText(1).substr(kBodyColumn)) << "the oldest still held";
+    EXPECT_EQ(Numbered(10000), BodyOf(LineText(1))) << "the oldest still held";
     EXPECT_EQ(Numbered(59999), LastBody());
     Log(4, L"after");
     ASSERT_TRUE(WaitForLastBody(L"after"));
     EXPECT_EQ(L" Running - 10000 line(s) lost (buffer full)", Status(2)) << "until Clear";
+    Press(IDC_LIVE_PAUSE);
+    EXPECT_EQ(L" PAUSED - 0 line(s) pending", Status(2)) << "the pause is told first";
 }
 
 TEST_F(LiveWindowTest, ScrolledUpViewKeepsItsPlaceWhileLinesArrive)

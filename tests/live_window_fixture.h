@@ -69,18 +69,18 @@ protected:
         run = nullptr;
     }
 
-    // Logs one event of the first provider and waits until the consumer
-    // has stored it.
-    void Log(UCHAR level, const WCHAR* text, ULONG processId = 4242, ULONG threadId = 77)
-    {
-        LogQuietly(level, text, processId, threadId);
-        ASSERT_TRUE(EtwEmuWaitDelivered(LIVE_SESSION_NAME, LIVE_BIG_WAIT_MS));
-    }
+    // Logs one event of the first provider; Log then waits until the
+    // consumer has stored it.
     void LogQuietly(UCHAR level, const WCHAR* text, ULONG processId = 4242, ULONG threadId = 77)
     {
         LONGLONG timestamp = ((LONGLONG)eventTime.dwHighDateTime << 32) | eventTime.dwLowDateTime;
         EtwEmuLogEvent(&providerTable[0], level, processId, threadId, timestamp, text,
                        (ULONG)(wcslen(text) + 1) * sizeof(WCHAR));
+    }
+    void Log(UCHAR level, const WCHAR* text, ULONG processId = 4242, ULONG threadId = 77)
+    {
+        LogQuietly(level, text, processId, threadId);
+        ASSERT_TRUE(EtwEmuWaitDelivered(LIVE_SESSION_NAME, LIVE_BIG_WAIT_MS));
     }
     // Logs "event <first>" .. "event <first + count - 1>" at level 4.
     void LogNumbered(DWORD first, DWORD count)
@@ -91,35 +91,31 @@ protected:
     }
     static std::wstring Numbered(DWORD i) { return L"event " + std::to_wstring(i); }
 
-    // The event time as the view shows it, in local time.
-    std::wstring ShownTime() const
+    // A display line with "TIME" standing for the event time in local time.
+    std::wstring Shown(const WCHAR* pattern) const
     {
         FILETIME local;
         SYSTEMTIME time;
         FileTimeToLocalFileTime(&eventTime, &local);
         FileTimeToSystemTime(&local, &time);
-        WCHAR text[16];
-        swprintf(text, 16, L"%02u:%02u:%02u.%03u", time.wHour, time.wMinute, time.wSecond,
+        WCHAR shownTime[16];
+        swprintf(shownTime, 16, L"%02u:%02u:%02u.%03u", time.wHour, time.wMinute, time.wSecond,
                  time.wMilliseconds);
-        return text;
-    }
-    // A display line with "TIME" standing for the event time.
-    std::wstring Shown(const WCHAR* pattern) const
-    {
         std::wstring line(pattern);
-        size_t at = line.find(L"TIME");
-        if (at != std::wstring::npos)
-            line.replace(at, 4, ShownTime());
-        return line;
+        return line.replace(line.find(L"TIME"), 4, shownTime);
     }
 
+    static std::wstring BodyOf(const std::wstring& line)
+    {
+        return line.size() > kBodyColumn ? line.substr(kBodyColumn) : L"";
+    }
     std::vector<std::wstring> Lines() { return RichEditLines(view); }
     // Bodies of the shown lines (what follows the prefix columns).
     std::vector<std::wstring> Bodies()
     {
         std::vector<std::wstring> bodies;
         for (const std::wstring& line : Lines())
-            bodies.push_back(line.size() > kBodyColumn ? line.substr(kBodyColumn) : L"");
+            bodies.push_back(BodyOf(line));
         return bodies;
     }
     // Lines of text in the view, without the empty paragraph at the end.
@@ -138,12 +134,7 @@ protected:
             result.pop_back();
         return result;
     }
-    std::wstring LastBody()
-    {
-        int count = LineCount();
-        std::wstring line = count > 0 ? LineText(count - 1) : L"";
-        return line.size() > kBodyColumn ? line.substr(kBodyColumn) : L"";
-    }
+    std::wstring LastBody() { return BodyOf(LineText(LineCount() - 1)); }
     bool WaitForLastBody(const std::wstring& body, DWORD timeoutMs = 2 * UI_WAIT_MS)
     {
         return WaitUntil([&] { return LastBody() == body; }, timeoutMs);

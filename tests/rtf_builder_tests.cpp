@@ -215,20 +215,6 @@ TEST_F(RtfBuilderTest, AllocationFailureRefusesEveryLaterAppend)
     RtfBufferFree(&buffer);
 }
 
-TEST_F(RtfBuilderTest, FormattedAppendThatWouldBeCutAppendsNothing)
-{
-    RtfBuffer buffer = {};
-    std::string long1024(1024, 'a');
-    RtfAppendFormat(&buffer, "%s", long1024.c_str());
-    EXPECT_EQ(0u, buffer.length);
-    RtfAppendFormat(&buffer, "%s", "");
-    EXPECT_EQ(0u, buffer.length);
-    RtfAppendFormat(&buffer, "\\cf%d ", 3);
-    EXPECT_STREQ("\\cf3 ", buffer.data);
-    EXPECT_FALSE(buffer.failed);
-    RtfBufferFree(&buffer);
-}
-
 TEST(RtfStreamCallbackTest, HandsOverWhatRemains)
 {
     const char data[] = "0123456789";
