@@ -1,6 +1,6 @@
 // RTF documents of the live view, read back through a real rich-edit control:
 // escaping, colours and bold per level, the theme's colour table, the empty
-// document, allocation failures and the stream callback.
+// document and allocation failures.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <stdlib.h>
@@ -213,35 +213,6 @@ TEST_F(RtfBuilderTest, AllocationFailureRefusesEveryLaterAppend)
     EXPECT_TRUE(buffer.failed);
     EXPECT_EQ(3u, buffer.length);
     RtfBufferFree(&buffer);
-}
-
-TEST(RtfStreamCallbackTest, HandsOverWhatRemains)
-{
-    const char data[] = "0123456789";
-    RtfStreamCookie cookie = {data, 10, 0};
-    const struct {
-        LONG requested;
-        LONG transferred;
-        const char* bytes;
-    } steps[] = {
-        {4, 4, "0123"}, {-1, 6, "456789"}, {5, 0, ""}, {0, 0, ""},
-    };
-    RtfStreamCookie wide = {data, 10, 8};
-    BYTE out[16];
-    memset(out, 0xCC, sizeof(out));
-    LONG transferred = -7;
-    EXPECT_EQ(0u, RtfStreamCallback((DWORD_PTR)&wide, out, 100, &transferred));
-    EXPECT_EQ(2, transferred) << "more asked than remains";
-    EXPECT_EQ(0xCC, out[2]) << "nothing written past the count";
-    for (const auto& step : steps) {
-        SCOPED_TRACE(testing::Message() << "requested " << step.requested);
-        memset(out, 0xCC, sizeof(out));
-        transferred = -7;
-        EXPECT_EQ(0u, RtfStreamCallback((DWORD_PTR)&cookie, out, step.requested, &transferred));
-        EXPECT_EQ(step.transferred, transferred);
-        EXPECT_EQ(0, memcmp(out, step.bytes, step.transferred));
-        EXPECT_EQ(0xCC, out[step.transferred]);
-    }
 }
 
 }  // namespace
