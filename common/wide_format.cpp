@@ -10,17 +10,10 @@
 
 int FormatBoundedV(WCHAR* out, size_t units, const WCHAR* format, va_list args)
 {
-    if (out == nullptr || units == 0)
-        return -1;
-    out[0] = L'\0';
-    if (format == nullptr || units > INT_MAX)
-        return -1;
-    int written = _vsnwprintf(out, units - 1, format, args);
-    if (written < 0 || (size_t)written >= units) {
+    int written = FormatTruncatingV(out, units, format, args);
+    // A cut text is no text here.
+    if (written < 0 && out != nullptr && units > 0)
         out[0] = L'\0';
-        return -1;
-    }
-    out[written] = L'\0';
     return written;
 }
 
