@@ -7,21 +7,9 @@
 
 #include "common/wide_format.h"
 #include "live/line_store.h"
+#include "test_support/heap_blocks.h"
 
 namespace {
-
-// Busy blocks of the heap behind malloc: a text left unfreed stays counted.
-size_t CrtHeapBlocks()
-{
-    HANDLE heap = (HANDLE)_get_heap_handle();
-    size_t blocks = 0;
-    PROCESS_HEAP_ENTRY entry = {};
-    HeapLock(heap);
-    while (HeapWalk(heap, &entry))
-        blocks += (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0;
-    HeapUnlock(heap);
-    return blocks;
-}
 
 // Appends `format` with `n` as a fresh heap text, as producers pass it.
 void Append(BYTE level, DWORD isStatus, const WCHAR* format, ULONG64 n = 0)

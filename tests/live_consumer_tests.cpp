@@ -14,6 +14,7 @@
 #include "etw_emulation/etw_emulation.h"
 #include "live/line_store.h"
 #include "live/live_consumer.h"
+#include "test_support/heap_blocks.h"
 #include "tracing/trace_session.h"
 
 namespace {
@@ -58,19 +59,6 @@ void LogText(ULONG provider, UCHAR level, ULONG pid, ULONG tid, const WCHAR* tex
 {
     ULONG bytes = (ULONG)((wcslen(text) + 1) * sizeof(WCHAR));
     EXPECT_EQ(1u, EtwEmuLogEvent(&providerTable[provider], level, pid, tid, timestamp, text, bytes));
-}
-
-// Busy blocks of the heap behind malloc: a text left unfreed stays counted.
-size_t CrtHeapBlocks()
-{
-    HANDLE heap = (HANDLE)_get_heap_handle();
-    size_t blocks = 0;
-    PROCESS_HEAP_ENTRY entry = {};
-    HeapLock(heap);
-    while (HeapWalk(heap, &entry))
-        blocks += (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0;
-    HeapUnlock(heap);
-    return blocks;
 }
 
 class LiveConsumerTest : public testing::Test {
