@@ -125,7 +125,7 @@ void MeasureStreamAndTick()
     RtfBuffer buffer = {};
     BuildRebuildDocument(&buffer);
     double start = BenchSeconds();
-    StreamIntoView(rtfView, &buffer, TRUE);
+    StreamIntoView(rtfView, &buffer, TRUE, LIVE_VIEW_MAX_LINES, LIVE_VIEW_KEPT_LINES);
     double stream = BenchSeconds() - start;
     RtfBufferFree(&buffer);
     liveState.nextToRender = liveState.totalCount;

@@ -154,19 +154,57 @@ struct ClockTime {
     unsigned hour, minute, second, milliseconds;
 };
 
+// The offset from UTC in force at a time, cached per quarter hour of UTC:
+// zones change their offset only on a quarter hour, so one conversion serves
+// every line of that quarter, and lines mostly arrive in time order. Each
+// line keeps the offset of its own time, also across a daylight-saving
+// change. GUI thread only (the formatter's caller).
+#define ZONE_QUARTER_TICKS  (15ull * 60 * 10000000)
+#define ZONE_CACHE_SLOTS    64
+
+struct ZoneQuarter {
+    ULONG64 quarter;        // UTC ticks / ZONE_QUARTER_TICKS, plus one (0: empty)
+    LONG64 biasTicks;       // local minus UTC
+};
+
+static ZoneQuarter zoneCache[ZONE_CACHE_SLOTS];
+
+static BOOL LocalBiasAt(ULONG64 utcTicks, LONG64* biasTicks)
+{
+    ULONG64 quarter = utcTicks / ZONE_QUARTER_TICKS;
+    ZoneQuarter* slot = &zoneCache[quarter % ZONE_CACHE_SLOTS];
+    if (slot->quarter == quarter + 1) {
+        *biasTicks = slot->biasTicks;
+        return TRUE;
+    }
+    ULONG64 startTicks = quarter * ZONE_QUARTER_TICKS;
+    FILETIME start = {(DWORD)startTicks, (DWORD)(startTicks >> 32)};
+    SYSTEMTIME utc, local;
+    FILETIME localStart;
+    if (!FileTimeToSystemTime(&start, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local) ||
+        !SystemTimeToFileTime(&local, &localStart))
+        return FALSE;
+    slot->biasTicks = (LONG64)(((ULONG64)localStart.dwHighDateTime << 32) | localStart.dwLowDateTime) -
+                      (LONG64)startTicks;
+    slot->quarter = quarter + 1;
+    *biasTicks = slot->biasTicks;
+    return TRUE;
+}
+
 // The local time of day of a UTC time; all zero when it cannot be converted.
 // Only the time of day is shown, so it is taken straight from the local
-// ticks: FileTimeToSystemTime gives the same fields and fails only for ticks
-// of 2^63 and above.
+// ticks.
 static ClockTime LocalClockTime(const FILETIME* utc)
 {
     ClockTime clock = {};
-    FILETIME local;
-    if (!FileTimeToLocalFileTime(utc, &local))
+    ULONG64 utcTicks = ((ULONG64)utc->dwHighDateTime << 32) | utc->dwLowDateTime;
+    LONG64 bias = 0;
+    // FileTimeToSystemTime refuses ticks of 2^63 and above.
+    if (utcTicks >= 0x8000000000000000ull || !LocalBiasAt(utcTicks, &bias))
         return clock;
-    ULONG64 ticks = ((ULONG64)local.dwHighDateTime << 32) | local.dwLowDateTime;
-    if (ticks >= 0x8000000000000000ull)
+    if (bias < 0 && utcTicks < (ULONG64)-bias)
         return clock;
+    ULONG64 ticks = utcTicks + (ULONG64)bias;
     unsigned msOfDay = (unsigned)(ticks / 10000 % 86400000);
     clock.hour = msOfDay / 3600000;
     clock.minute = msOfDay / 60000 % 60;

@@ -26,6 +26,24 @@ static BOOL IsProviderOfTable(const GUID* guid)
     return FALSE;
 }
 
+// Units of the payload before its first NUL, at most `units`. The payload
+// need not be aligned for WCHAR access.
+static size_t MessageUnits(const void* payload, size_t units)
+{
+    if (((ULONG_PTR)payload & 1) == 0)
+        return wcsnlen((const WCHAR*)payload, units);
+    const BYTE* bytes = (const BYTE*)payload;
+    size_t n = 0;
+    while (n < units && (bytes[2 * n] != 0 || bytes[2 * n + 1] != 0))
+        ++n;
+    return n;
+}
+
+static BOOL IsLineBreakUnit(const BYTE* unit)
+{
+    return unit[1] == 0 && (unit[0] == '\r' || unit[0] == '\n');
+}
+
 void WINAPI LiveEventCallback(PEVENT_TRACE event)
 {
     if (event == nullptr)
@@ -35,22 +53,20 @@ void WINAPI LiveEventCallback(PEVENT_TRACE event)
     if (event->MofData == nullptr || event->MofLength < 2)
         return;
 
-    // An odd last byte is not part of any UTF-16 unit.
-    size_t units = event->MofLength / 2;
+    // An odd last byte is not part of any UTF-16 unit. The message ends at
+    // its first NUL: only that much is kept, however long the payload.
+    size_t units = MessageUnits(event->MofData, event->MofLength / 2);
+    // Trailing CR and LF go, inner ones stay.
+    const BYTE* payload = (const BYTE*)event->MofData;
+    while (units > 0 && IsLineBreakUnit(payload + (units - 1) * 2))
+        --units;
+    if (units == 0)
+        return;
     WCHAR* text = (WCHAR*)malloc((units + 1) * sizeof(WCHAR));
     if (text == nullptr)
         return;
-    memcpy(text, event->MofData, units * sizeof(WCHAR));
+    memcpy(text, payload, units * sizeof(WCHAR));
     text[units] = L'\0';
-
-    // The message ends at its first NUL; trailing CR and LF go, inner stay.
-    size_t length = wcslen(text);
-    while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n'))
-        text[--length] = L'\0';
-    if (length == 0) {
-        free(text);
-        return;
-    }
 
     ULONG64 ticks = (ULONG64)event->Header.TimeStamp.QuadPart;
     FILETIME timestamp;

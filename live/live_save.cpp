@@ -36,14 +36,21 @@ static BOOL FlushUnits(SaveWriter* writer)
     return TRUE;
 }
 
-static BOOL PutUnits(SaveWriter* writer, const WCHAR* text, size_t count)
+// With `blankBreaks`, CR and LF are written as blanks: a held line is one
+// line of the file, as it is one line of the view.
+static BOOL PutUnits(SaveWriter* writer, const WCHAR* text, size_t count, BOOL blankBreaks = FALSE)
 {
     while (count > 0) {
         if (writer->used == SAVE_CHUNK_UNITS && !FlushUnits(writer))
             return FALSE;
         size_t room = SAVE_CHUNK_UNITS - writer->used;
         size_t n = count < room ? count : room;
-        memcpy(writer->units + writer->used, text, n * sizeof(WCHAR));
+        WCHAR* out = writer->units + writer->used;
+        memcpy(out, text, n * sizeof(WCHAR));
+        for (size_t i = 0; blankBreaks && i < n; ++i) {
+            if (out[i] == L'\r' || out[i] == L'\n')
+                out[i] = L' ';
+        }
         writer->used += (DWORD)n;
         text += n;
         count -= n;
@@ -63,7 +70,7 @@ static BOOL PutHeldLines(SaveWriter* writer)
             continue;
         const WCHAR* body = line->text;
         FormatLinePrefix(line, prefix, &body);
-        if (!PutUnits(writer, prefix, wcslen(prefix)) || !PutUnits(writer, body, wcslen(body)) ||
+        if (!PutUnits(writer, prefix, wcslen(prefix)) || !PutUnits(writer, body, wcslen(body), TRUE) ||
             !PutUnits(writer, L"\r\n", 2))
             return FALSE;
     }

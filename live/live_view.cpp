@@ -6,21 +6,39 @@
 #include "live/status_bar.h"
 #include "res/resource.h"
 
+// Counts the lines that dropped out of the store before the view showed
+// them and moves the cursor to the oldest held line. storeLock held.
+static void CountLinesLostBeforeRender()
+{
+    ULONG64 oldest = liveState.totalCount - liveState.heldCount;
+    if (liveState.nextToRender < oldest) {
+        liveState.lostBeforeRender += oldest - liveState.nextToRender;
+        liveState.nextToRender = oldest;
+    }
+}
+
+static BOOL HasNewLines()
+{
+    EnterCriticalSection(&liveState.storeLock);
+    BOOL any = liveState.slots != nullptr && liveState.nextToRender < liveState.totalCount;
+    LeaveCriticalSection(&liveState.storeLock);
+    return any;
+}
+
 void AppendNewLines(HWND window)
 {
     HWND view = GetDlgItem(window, IDC_LIVE_VIEW);
-    if (!liveState.paused && view != nullptr && liveState.storeLockReady) {
+    // An idle tick builds nothing: the header reads the registry and the
+    // document is a large block. Only the consumer adds lines meanwhile, so
+    // what was new is still new (or counted lost) below.
+    if (!liveState.paused && view != nullptr && liveState.storeLockReady && HasNewLines()) {
         RtfBuffer buffer = {};
         // The header reads the registry; it is built before the lock is taken.
         RtfAppendHeader(&buffer);
         DWORD lines = 0;
         EnterCriticalSection(&liveState.storeLock);
-        if (liveState.slots != nullptr && liveState.nextToRender < liveState.totalCount) {
-            ULONG64 oldest = liveState.totalCount - liveState.heldCount;
-            if (liveState.nextToRender < oldest) {
-                liveState.lostBeforeRender += oldest - liveState.nextToRender;
-                liveState.nextToRender = oldest;
-            }
+        if (liveState.slots != nullptr) {
+            CountLinesLostBeforeRender();
             RtfReserveLines(&buffer, liveState.totalCount - liveState.nextToRender);
             lines = RtfAppendLines(&buffer, liveState.nextToRender, liveState.totalCount);
             RtfAppend(&buffer, "}");
@@ -28,7 +46,7 @@ void AppendNewLines(HWND window)
         }
         LeaveCriticalSection(&liveState.storeLock);
         if (lines > 0)
-            StreamIntoView(view, &buffer, FALSE);
+            StreamIntoView(view, &buffer, FALSE, LIVE_VIEW_MAX_LINES, LIVE_VIEW_KEPT_LINES);
         RtfBufferFree(&buffer);
     }
     UpdateStatusBar();
@@ -47,6 +65,9 @@ void RebuildView(HWND window)
         RtfBufferFree(&buffer);
         return;
     }
+    // Lines that dropped out while the view was paused were never shown:
+    // the rebuild must not make them disappear from the count.
+    CountLinesLostBeforeRender();
     RtfReserveLines(&buffer, liveState.heldCount);
     RtfAppendLines(&buffer, liveState.totalCount - liveState.heldCount, liveState.totalCount);
     RtfAppend(&buffer, "}");
@@ -54,7 +75,7 @@ void RebuildView(HWND window)
     LeaveCriticalSection(&liveState.storeLock);
 
     // Even with no visible line: the view then becomes empty.
-    StreamIntoView(view, &buffer, TRUE);
+    StreamIntoView(view, &buffer, TRUE, LIVE_VIEW_MAX_LINES, LIVE_VIEW_KEPT_LINES);
     RtfBufferFree(&buffer);
     UpdateStatusBar();
 }
@@ -69,19 +90,34 @@ static BOOL IsScrolledToBottom(HWND view)
     return scroll.nPos + (int)scroll.nPage >= scroll.nMax;
 }
 
-// Cuts the view back to its newest LIVE_VIEW_KEPT_LINES lines once it holds
-// more than LIVE_VIEW_MAX_LINES; returns the characters removed from the top.
-static LONG TrimView(HWND view)
+// Cuts the view back to its newest `keptLines` lines once it holds more
+// than `maxLines`; returns the characters removed from the top and, in
+// *removedHeight, the height in pixels of the text they took.
+static LONG TrimView(HWND view, LONG maxLines, LONG keptLines, LONG* removedHeight)
 {
-    LRESULT lines = SendMessageW(view, EM_GETLINECOUNT, 0, 0);
-    if (lines <= LIVE_VIEW_MAX_LINES)
+    *removedHeight = 0;
+    LONG lines = (LONG)SendMessageW(view, EM_GETLINECOUNT, 0, 0);
+    if (lines <= maxLines)
         return 0;
-    LRESULT cut = SendMessageW(view, EM_LINEINDEX, lines - LIVE_VIEW_KEPT_LINES, 0);
+    LONG cut = (LONG)SendMessageW(view, EM_LINEINDEX, lines - keptLines, 0);
     if (cut <= 0)
         return 0;
+    POINTL top = {}, kept = {};
+    SendMessageW(view, EM_POSFROMCHAR, (WPARAM)&top, 0);
+    SendMessageW(view, EM_POSFROMCHAR, (WPARAM)&kept, cut);
+    *removedHeight = kept.y - top.y;
     SendMessageW(view, EM_SETSEL, 0, cut);
     SendMessageW(view, EM_REPLACESEL, FALSE, (LPARAM)L"");
-    return (LONG)cut;
+    return cut;
+}
+
+// The scroll point is a pixel offset into the document: after a cut at the
+// top it must move up by the height of what was cut, or the view would jump
+// that many lines further down.
+static void RestoreScrollPoint(HWND view, POINT scrollPoint, LONG removedHeight)
+{
+    scrollPoint.y = scrollPoint.y > removedHeight ? scrollPoint.y - removedHeight : 0;
+    SendMessageW(view, EM_SETSCROLLPOS, 0, (LPARAM)&scrollPoint);
 }
 
 // Follows the end of the text. The horizontal position stays where the user
@@ -97,7 +133,7 @@ static void ScrollToBottom(HWND view, LONG x)
     SendMessageW(view, EM_SETSCROLLPOS, 0, (LPARAM)&point);
 }
 
-void StreamIntoView(HWND view, const RtfBuffer* buffer, BOOL replace)
+void StreamIntoView(HWND view, const RtfBuffer* buffer, BOOL replace, LONG maxLines, LONG keptLines)
 {
     if (buffer->data == nullptr || buffer->length == 0 || buffer->failed)
         return;
@@ -126,7 +162,8 @@ void StreamIntoView(HWND view, const RtfBuffer* buffer, BOOL replace)
     stream.pfnCallback = RtfStreamCallback;
     SendMessageW(view, EM_STREAMIN, SF_RTF | SFF_SELECTION, (LPARAM)&stream);
 
-    LONG removed = TrimView(view);
+    LONG removedHeight = 0;
+    LONG removed = TrimView(view, maxLines, keptLines, &removedHeight);
 
     SendMessageW(view, EM_SETREADONLY, TRUE, 0);
     SendMessageW(view, EM_SETEVENTMASK, 0, oldMask);
@@ -139,13 +176,13 @@ void StreamIntoView(HWND view, const RtfBuffer* buffer, BOOL replace)
         if (liveState.autoScroll && wasAtBottom)
             ScrollToBottom(view, scrollPoint.x);
         else
-            SendMessageW(view, EM_SETSCROLLPOS, 0, (LPARAM)&scrollPoint);
+            RestoreScrollPoint(view, scrollPoint, removedHeight);
     } else {
         // The same text stays selected after lines were cut from the top.
         selection.cpMin = selection.cpMin > removed ? selection.cpMin - removed : 0;
         selection.cpMax = selection.cpMax > removed ? selection.cpMax - removed : 0;
         SendMessageW(view, EM_EXSETSEL, 0, (LPARAM)&selection);
-        SendMessageW(view, EM_SETSCROLLPOS, 0, (LPARAM)&scrollPoint);
+        RestoreScrollPoint(view, scrollPoint, removedHeight);
     }
     // The frame too: the scroll bars changed while redrawing was off.
     RedrawWindow(view, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);

@@ -21,7 +21,9 @@ void AppendNewLines(HWND window);
 void RebuildView(HWND window);
 
 // Puts one finished document into the view, replacing its text or appending
-// to it, and keeps the user's selection and scroll position (or follows the
-// end when autoScroll is on and the view was at the bottom). Does nothing
-// for an empty or failed buffer.
-void StreamIntoView(HWND view, const RtfBuffer* buffer, BOOL replace);
+// to it; a view of more than `maxLines` lines is cut back to its newest
+// `keptLines` (the window passes LIVE_VIEW_MAX_LINES and LIVE_VIEW_KEPT_LINES).
+// Keeps the user's selection and the lines on screen (or follows the end when
+// autoScroll is on and the view was at the bottom). Does nothing for an empty
+// or failed buffer.
+void StreamIntoView(HWND view, const RtfBuffer* buffer, BOOL replace, LONG maxLines, LONG keptLines);

@@ -9,6 +9,8 @@
 #include "common/wide_format.h"
 #include "live/line_store.h"
 #include "live/live_consumer.h"
+#include "live/live_context_menu.h"
+#include "live/live_layout.h"
 #include "live/live_save.h"
 #include "live/live_state.h"
 #include "live/live_view.h"
@@ -96,6 +98,8 @@ static void SetUpView(HWND view)
     SetViewBackground(view);
     SendMessageW(view, EM_SETUNDOLIMIT, 0, 0);
     SendMessageW(view, EM_SETEVENTMASK, 0, 0);
+    liveState.oldRichEditProc =
+        (WNDPROC)SetWindowLongPtrW(view, GWLP_WNDPROC, (LONG_PTR)RichEditSubclassProc);
 }
 
 // Selects the item of `level` (compared as one byte), else "Verbose", and
@@ -115,22 +119,18 @@ static void FillLevelCombo(HWND window, BYTE level)
     liveState.levelFilter = kLevelItems[selected].level;
 }
 
-// Docks the status bar and sets its parts. The other controls keep their
-// template geometry.
-static void DockStatusBar()
-{
-    if (liveState.statusBar == nullptr)
-        return;
-    SendMessageW(liveState.statusBar, WM_SIZE, 0, 0);
-    SetStatusBarParts(liveState.statusBar);
-}
-
 static void AddStartFailureLines(DWORD error)
 {
     WCHAR* description = nullptr;
     FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
                        FORMAT_MESSAGE_ALLOCATE_BUFFER,
                    nullptr, error, 0, (LPWSTR)&description, 0, nullptr);
+    // The system's text ends with a line break; the line must not.
+    if (description != nullptr) {
+        size_t length = wcslen(description);
+        while (length > 0 && (description[length - 1] == L'\r' || description[length - 1] == L'\n'))
+            description[--length] = L'\0';
+    }
     AddStatusLine(L"Unable to start the trace (0x%08X - %s)", error,
                   description != nullptr ? description : L"no description available");
     AddStatusLine(L"Note : it is recommended to try again to see if the error persists.");
@@ -203,7 +203,7 @@ static INT_PTR OnInitDialog(HWND window, LPARAM level)
     liveState.statusBar = CreateWindowExW(0, STATUSCLASSNAMEW, nullptr,
                                           WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0,
                                           window, nullptr, appInstance, nullptr);
-    DockStatusBar();
+    CaptureLiveLayout(window);
 
     StartLiveTracing((ULONG)level);
 
@@ -253,10 +253,15 @@ static void OnCopy(HWND window)
         SendMessageW(view, WM_COPY, 0, 0);
         return;
     }
+    // Putting the selection back scrolls to the caret: the view is put
+    // back where the user had it too.
+    POINT scrollPoint = {};
+    SendMessageW(view, EM_GETSCROLLPOS, 0, (LPARAM)&scrollPoint);
     SendMessageW(view, WM_SETREDRAW, FALSE, 0);
     SendMessageW(view, EM_SETSEL, 0, -1);
     SendMessageW(view, WM_COPY, 0, 0);
     SendMessageW(view, EM_EXSETSEL, 0, (LPARAM)&selection);
+    SendMessageW(view, EM_SETSCROLLPOS, 0, (LPARAM)&scrollPoint);
     SendMessageW(view, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(view, nullptr, TRUE);
 }
@@ -312,6 +317,11 @@ static INT_PTR OnCommand(HWND window, WORD id, WORD code)
         return TRUE;
     case IDM_LIVE_SELECT_ALL:
         SendMessageW(LiveView(window), EM_SETSEL, 0, -1);
+        return TRUE;
+    case IDM_LIVE_SHOW_ONLY:
+    case IDM_LIVE_HIDE:
+    case IDM_LIVE_SHOW_ALL:
+        ApplyProcessFilterCommand(window, id);
         return TRUE;
     }
     return FALSE;
@@ -384,8 +394,15 @@ INT_PTR CALLBACK LiveDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         return OnCommand(window, LOWORD(wParam), HIWORD(wParam));
     case WM_SIZE:
         if (wParam != SIZE_MINIMIZED)
-            DockStatusBar();
+            LayoutLiveWindow(window, LOWORD(lParam), HIWORD(lParam));
         return FALSE;
+    case WM_GETMINMAXINFO:
+        return SetLiveMinTrackSize((MINMAXINFO*)lParam);
+    case WM_CONTEXTMENU:
+        if ((HWND)wParam != LiveView(window))
+            return FALSE;
+        ShowLiveContextMenu(window, lParam);
+        return TRUE;
     case WM_SETTINGCHANGE:
         OnSettingChange(window, (const WCHAR*)lParam);
         return FALSE;

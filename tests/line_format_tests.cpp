@@ -14,10 +14,10 @@ namespace {
 // A line stamped 09:05:03.007 local time.
 LiveLine MakeLine(BYTE level, DWORD isStatus, DWORD pid, DWORD tid, const WCHAR* text)
 {
-    SYSTEMTIME local = {2024, 3, 4, 14, 9, 5, 3, 7};
-    FILETIME localTime = {}, utc = {};
-    EXPECT_TRUE(SystemTimeToFileTime(&local, &localTime));
-    EXPECT_TRUE(LocalFileTimeToFileTime(&localTime, &utc));
+    SYSTEMTIME local = {2024, 3, 4, 14, 9, 5, 3, 7}, utcTime = {};
+    FILETIME utc = {};
+    EXPECT_TRUE(TzSpecificLocalTimeToSystemTime(nullptr, &local, &utcTime));
+    EXPECT_TRUE(SystemTimeToFileTime(&utcTime, &utc));
     return LiveLine{utc, pid, tid, level, isStatus, const_cast<WCHAR*>(text)};
 }
 
@@ -89,6 +89,28 @@ TEST(LineFormatTest, OriginAndBodySplit)
     }
 }
 
+// Each line shows the offset of its own time (tests run in Europe/Berlin):
+// summer and winter lines, both sides of a change, in any order.
+TEST(LineFormatTest, LocalTimeOfTheLinesOwnDate)
+{
+    struct Case { SYSTEMTIME utc; const WCHAR* shown; };
+    const Case kCases[] = {
+        {{2024, 7, 1, 1, 7, 5, 3, 7}, L"09:05:03.007"},
+        {{2024, 1, 0, 15, 8, 5, 3, 7}, L"09:05:03.007"},
+        {{2024, 3, 0, 31, 0, 59, 59, 999}, L"01:59:59.999"},
+        {{2024, 3, 0, 31, 1, 0, 0, 0}, L"03:00:00.000"},
+        {{2024, 10, 0, 27, 0, 59, 59, 999}, L"02:59:59.999"},
+        {{2024, 10, 0, 27, 1, 0, 0, 0}, L"02:00:00.000"},
+        {{2024, 7, 1, 1, 7, 5, 3, 7}, L"09:05:03.007"},
+    };
+    for (const Case& c : kCases) {
+        LiveLine line = MakeLine(4, 0, 1, 2, L"x");
+        ASSERT_TRUE(SystemTimeToFileTime(&c.utc, &line.timestamp));
+        const WCHAR* body;
+        EXPECT_EQ(c.shown, Prefix(line, &body).substr(0, 12)) << "month " << c.utc.wMonth;
+    }
+}
+
 // The hand-written prefix equals what the printf format gives, for any
 // time, ids and origin.
 TEST(LineFormatTest, PrefixEqualsThePrintfFormat)
@@ -110,9 +132,8 @@ TEST(LineFormatTest, PrefixEqualsThePrintfFormat)
         // Mostly times from 1999 to 2199, sometimes any 64-bit value.
         ULONG64 ticks = (i % 50 == 0) ? seed : 125911584000000000ull + (seed >> 8) % 63113904000000000ull;
         line.timestamp = {(DWORD)ticks, (DWORD)(ticks >> 32)};
-        SYSTEMTIME time = {};
-        FILETIME local;
-        if (!FileTimeToLocalFileTime(&line.timestamp, &local) || !FileTimeToSystemTime(&local, &time))
+        SYSTEMTIME utc = {}, time = {};
+        if (!FileTimeToSystemTime(&line.timestamp, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &time))
             time = SYSTEMTIME{};
         WCHAR expected[LINE_PREFIX_UNITS];
         FormatTruncating(expected, LINE_PREFIX_UNITS, L"%02d:%02d:%02d.%03d  INF  %6u:%-6u  %-*.*s  ",

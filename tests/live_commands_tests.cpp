@@ -107,22 +107,27 @@ TEST_F(LiveWindowTest, LineArrivingDuringClearIsShown)
 TEST_F(LiveWindowTest, CopyTakesTheSelectionOrElseEveryShownLine)
 {
     Open();
-    Log(4, L"Reader::Open(42) : card inserted");
+    LogNumbered(0, 100);
     Log(1, L"Logon::Fail(9) : no certificate");
-    ASSERT_TRUE(WaitUntil([&] { return LineCount() == 3; }));
-    std::vector<std::wstring> lines = Lines();
+    ASSERT_TRUE(WaitUntil([&] { return LineCount() == 102; }));
+    std::wstring all;
+    for (const std::wstring& line : Lines())
+        all += line + L"\r\n";
 
     CHARRANGE caret = {5, 5};
     SendMessageW(view, EM_EXSETSEL, 0, (LPARAM)&caret);
+    ScrollToLine(40);
+    ASSERT_EQ(40, FirstVisibleLine());
     SetClipboardSentinel();
     Press(IDC_LIVE_COPY);
-    EXPECT_EQ(lines[0] + L"\r\n" + lines[1] + L"\r\n" + lines[2] + L"\r\n", ClipboardText());
+    EXPECT_EQ(all, ClipboardText());
     CHARRANGE after = {-1, -1};
     SendMessageW(view, EM_EXGETSEL, 0, (LPARAM)&after);
     EXPECT_EQ(5, after.cpMin) << "the selection is put back";
     EXPECT_EQ(5, after.cpMax);
+    EXPECT_EQ(40, FirstVisibleLine()) << "the view stays where it was";
 
-    LONG start = RichEditLineStart(view, 2) + (LONG)kBodyColumn;
+    LONG start = RichEditLineStart(view, 101) + (LONG)kBodyColumn;
     CHARRANGE body = {start, start + 14};
     SendMessageW(view, EM_EXSETSEL, 0, (LPARAM)&body);
     SetClipboardSentinel();
@@ -133,7 +138,7 @@ TEST_F(LiveWindowTest, CopyTakesTheSelectionOrElseEveryShownLine)
 TEST_F(LiveWindowTest, SaveWritesEveryVisibleHeldLineRenderedOrNot)
 {
     Open();
-    Log(4, L"Reader::Open(42) : card inserted");
+    Log(4, L"Reader::Open(42) : card\r\ninserted");
     Log(5, L"verbose detail");
     Log(2, L"Pin::Verify(7) : wrong PIN", 99, 1);
     ChooseComboItem(window, IDC_LIVE_LEVEL, 3);
@@ -148,7 +153,7 @@ TEST_F(LiveWindowTest, SaveWritesEveryVisibleHeldLineRenderedOrNot)
     ASSERT_TRUE(AnswerSaveDialog(window, path.c_str()));
     std::string expected = SavedBytes({
         started,
-        Shown(L"TIME  INF    4242:77      Reader::Open(42)            card inserted"),
+        Shown(L"TIME  INF    4242:77      Reader::Open(42)            card  inserted"),
         Shown(L"TIME  ERR      99:1       Pin::Verify(7)              wrong PIN"),
         Shown(L"TIME  WRN       7:8                                   removed while paused"),
     });

@@ -221,6 +221,13 @@ TEST_F(LiveConsumerTest, PayloadRules)
     }
     EXPECT_EQ(blocks + stored, CrtHeapBlocks()) << "only the stored texts remain";
     EXPECT_EQ(expected, Held());
+    // A text takes the units up to its first NUL, however long the payload.
+    EnterCriticalSection(&liveState.storeLock);
+    for (ULONG64 s = liveState.totalCount - liveState.heldCount; s < liveState.totalCount; ++s) {
+        const WCHAR* text = liveState.slots[s % LIVE_SLOT_COUNT].text;
+        EXPECT_EQ((wcslen(text) + 1) * sizeof(WCHAR), _msize((void*)text)) << text;
+    }
+    LeaveCriticalSection(&liveState.storeLock);
     VirtualFree(pages, 0, MEM_RELEASE);
 }
 

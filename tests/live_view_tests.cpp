@@ -3,6 +3,8 @@
 // scroll position and the two filters.
 #include "tests/live_window_fixture.h"
 
+#include "live/live_view.h"
+
 namespace {
 
 TEST_F(LiveWindowTest, LinesAppearInOrderWithTheDisplayFormat)
@@ -76,6 +78,60 @@ TEST_F(LiveWindowTest, MoreThanTheStoreHoldsWhilePausedIsCountedAsLost)
     EXPECT_EQ(L" PAUSED - 0 line(s) pending", Status(2)) << "the pause is told first";
 }
 
+// A rebuild while paused (a filter change) must not lose the count of lines
+// that dropped out of the store unseen.
+TEST_F(LiveWindowTest, RebuildWhilePausedKeepsTheLostCount)
+{
+    Open();
+    Press(IDC_LIVE_PAUSE);
+    LogNumbered(0, 60000);
+    TypeText(window, IDC_LIVE_FIND, L"event 5999");
+    std::vector<std::wstring> found;    // "Monitoring started." dropped out too
+    for (int i = 59990; i < 60000; ++i)
+        found.push_back(Numbered(i));
+    ASSERT_TRUE(WaitUntil([&] { return Bodies() == found; }));
+    Press(IDC_LIVE_PAUSE);
+    EXPECT_EQ(L" Running - 10000 line(s) lost (buffer full)", Status(2));
+}
+
+// The view cut back past its cap (a small one here; the window passes 62500
+// and 50000): the newest lines stay, and so do the lines on screen and the
+// selection.
+TEST_F(LiveWindowTest, TrimmedViewKeepsWhatTheUserLooksAt)
+{
+    Open(5, false);
+    ASSERT_TRUE(WaitForLastBody(L"Monitoring started."));
+    int next = 0;
+    auto stream = [&](int count) {
+        std::string document = "{\\rtf1\\ansi ";
+        for (int end = next + count; next < end; ++next)
+            document += "line " + std::to_string(next) + "\\par\n";
+        document += "}";
+        RtfBuffer buffer = {(char*)document.c_str(), (UINT32)document.size(), (UINT32)document.size(), FALSE};
+        RunOnUiThread(run, [&] { StreamIntoView(view, &buffer, FALSE, 250, 200); });
+    };
+    auto firstVisible = [&] { return LineText(FirstVisibleLine()); };
+    stream(240);
+    ScrollToLine(150);
+    ASSERT_EQ(L"line 149", firstVisible());
+    stream(20);     // 262 lines with the status line and the empty last one
+    EXPECT_EQ(200, (int)SendMessageW(view, EM_GETLINECOUNT, 0, 0));
+    EXPECT_EQ(L"line 61", LineText(0));
+    EXPECT_EQ(L"line 149", firstVisible());
+
+    LONG start = RichEditLineStart(view, 90) + 2;
+    CHARRANGE selection = {start, start + 10};
+    SendMessageW(view, EM_EXSETSEL, 0, (LPARAM)&selection);
+    ScrollToLine(85);
+    std::wstring shown = firstVisible();
+    WCHAR before[32] = {}, after[32] = {};
+    SendMessageW(view, EM_GETSELTEXT, 0, (LPARAM)before);
+    stream(60);
+    SendMessageW(view, EM_GETSELTEXT, 0, (LPARAM)after);
+    EXPECT_STREQ(before, after);
+    EXPECT_EQ(shown, firstVisible());
+}
+
 TEST_F(LiveWindowTest, ScrolledUpViewKeepsItsPlaceWhileLinesArrive)
 {
     Open();
@@ -136,15 +192,6 @@ TEST_F(LiveWindowTest, LevelFilterRebuildsFromEveryHeldLine)
     }
 }
 
-LRESULT CALLBACK CountRebuilds(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                               DWORD_PTR count)
-{
-    // A rebuild empties the view with WM_SETTEXT before streaming.
-    if (message == WM_SETTEXT)
-        ++*(int*)count;
-    return DefSubclassProc(window, message, wParam, lParam);
-}
-
 TEST_F(LiveWindowTest, FindFilterAppliesOnceTypingPauses)
 {
     Open();
@@ -152,7 +199,7 @@ TEST_F(LiveWindowTest, FindFilterAppliesOnceTypingPauses)
         Log(4, text);
     ASSERT_TRUE(WaitForLastBody(L"other"));
     int rebuilds = 0;
-    RunOnUiThread(run, [&] { SetWindowSubclass(view, CountRebuilds, 1, (DWORD_PTR)&rebuilds); });
+    RunOnUiThread(run, [&] { SetWindowSubclass(view, CountSetText, 1, (DWORD_PTR)&rebuilds); });
 
     // Three keystrokes in a row, with no timer tick between them.
     RunOnUiThread(run, [&] {
@@ -169,7 +216,7 @@ TEST_F(LiveWindowTest, FindFilterAppliesOnceTypingPauses)
     TypeText(window, IDC_LIVE_FIND, L"");
     EXPECT_TRUE(WaitUntil([&] { return LineCount() == 5; }));
     EXPECT_EQ(2, rebuilds);
-    RunOnUiThread(run, [&] { RemoveWindowSubclass(view, CountRebuilds, 1); });
+    RunOnUiThread(run, [&] { RemoveWindowSubclass(view, CountSetText, 1); });
 }
 
 }  // namespace

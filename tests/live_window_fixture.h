@@ -24,6 +24,16 @@
 // Columns before the message body for ids of up to 6 digits.
 const size_t kBodyColumn = 62;
 
+// A view subclass counting rebuilds: a rebuild empties the view with
+// WM_SETTEXT before streaming.
+inline LRESULT CALLBACK CountSetText(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                     DWORD_PTR count)
+{
+    if (message == WM_SETTEXT)
+        ++*(int*)count;
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
 class LiveWindowTest : public testing::Test {
 protected:
     void SetUp() override
@@ -91,18 +101,12 @@ protected:
     }
     static std::wstring Numbered(DWORD i) { return L"event " + std::to_wstring(i); }
 
-    // A display line with "TIME" standing for the event time in local time.
-    std::wstring Shown(const WCHAR* pattern) const
+    // A display line with "TIME" standing for the event time in local time:
+    // the tests run in Europe/Berlin, where 1 May is summer time (UTC+2).
+    static std::wstring Shown(const WCHAR* pattern)
     {
-        FILETIME local;
-        SYSTEMTIME time;
-        FileTimeToLocalFileTime(&eventTime, &local);
-        FileTimeToSystemTime(&local, &time);
-        WCHAR shownTime[16];
-        swprintf(shownTime, 16, L"%02u:%02u:%02u.%03u", time.wHour, time.wMinute, time.wSecond,
-                 time.wMilliseconds);
         std::wstring line(pattern);
-        return line.replace(line.find(L"TIME"), 4, shownTime);
+        return line.replace(line.find(L"TIME"), 4, L"11:05:03.007");
     }
 
     static std::wstring BodyOf(const std::wstring& line)
@@ -134,6 +138,17 @@ protected:
             result.pop_back();
         return result;
     }
+    // Scrolls the view so that `line` is the first one on screen. Not
+    // EM_LINESCROLL: Wine's counts lines of the default font's height.
+    void ScrollToLine(int line)
+    {
+        POINTL top = {}, wanted = {};
+        SendMessageW(view, EM_POSFROMCHAR, (WPARAM)&top, 0);
+        SendMessageW(view, EM_POSFROMCHAR, (WPARAM)&wanted, RichEditLineStart(view, line));
+        POINT point = {0, wanted.y - top.y};
+        SendMessageW(view, EM_SETSCROLLPOS, 0, (LPARAM)&point);
+    }
+    int FirstVisibleLine() { return (int)SendMessageW(view, EM_GETFIRSTVISIBLELINE, 0, 0); }
     std::wstring LastBody() { return BodyOf(LineText(LineCount() - 1)); }
     bool WaitForLastBody(const std::wstring& body, DWORD timeoutMs = 2 * UI_WAIT_MS)
     {

@@ -90,11 +90,11 @@ TEST_F(LiveWindowTest, TraceThatCannotStartLeavesTwoStatusLines)
     FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
                    nullptr, ERROR_ACCESS_DENIED, 0, (LPWSTR)&description, 0, nullptr);
     ASSERT_NE(nullptr, description);
-    // The system's text ends with a line break; the view shows it as blanks.
+    // The system's text ends with a line break, which the line leaves out.
     std::wstring shown = description;
     LocalFree(description);
-    for (WCHAR& c : shown)
-        c = (c == L'\r' || c == L'\n') ? L' ' : c;
+    while (!shown.empty() && (shown.back() == L'\r' || shown.back() == L'\n'))
+        shown.pop_back();
     std::vector<std::wstring> bodies = Bodies();
     EXPECT_EQ(L"Unable to start the trace (0x00000005 - " + shown + L")", bodies[0]);
     EXPECT_EQ(L"Note : it is recommended to try again to see if the error persists.", bodies[1]);
