@@ -2,11 +2,28 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <stdio.h>
 
 #include "app/main_dialog.h"
 
+// A crash ends the run at once with its code and address, instead of
+// starting Wine's debugger and waiting for CTest's timeout.
+static LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception)
+{
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    fprintf(stderr, "\nCRASH: exception 0x%08lX at %p in %s.%s (thread %lu)\n",
+            exception->ExceptionRecord->ExceptionCode, exception->ExceptionRecord->ExceptionAddress,
+            test ? test->test_suite_name() : "?", test ? test->name() : "?", GetCurrentThreadId());
+    fflush(stdout);
+    fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 3);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
 int wmain(int argc, wchar_t** argv)
 {
+    SetUnhandledExceptionFilter(ReportCrash);
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     // Dialog templates and images are linked into each test executable.
     appInstance = GetModuleHandleW(nullptr);
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
