@@ -13,60 +13,57 @@
 
 namespace {
 
-typedef std::vector<DWORD> Pixels;  // 0x00RRGGBB, rows top-down
-
-BITMAPINFOHEADER TopDown32(int width, int height)
+// A 32-bit top-down DIB section of 0x00RRGGBB pixels.
+HBITMAP MakeDib(int width, int height, DWORD** pixels)
 {
-    BITMAPINFOHEADER header = {};
-    header.biSize = sizeof(header);
-    header.biWidth = width;
-    header.biHeight = -height;
-    header.biPlanes = 1;
-    header.biBitCount = 32;
-    return header;
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, (void**)pixels, nullptr, 0);
 }
 
-Pixels PixelsOf(HBITMAP bitmap, int width, int height)
+// The pixels of any bitmap, copied through a DIB section.
+std::vector<DWORD> PixelsOf(HBITMAP bitmap, HDC source, int width, int height)
 {
-    Pixels pixels(width * height);
-    BITMAPINFOHEADER header = TopDown32(width, height);
-    HDC screen = GetDC(nullptr);
-    GetDIBits(screen, bitmap, 0, height, pixels.data(), (BITMAPINFO*)&header, DIB_RGB_COLORS);
-    ReleaseDC(nullptr, screen);
-    for (DWORD& pixel : pixels)
+    DWORD* pixels = nullptr;
+    HBITMAP dib = MakeDib(width, height, &pixels);
+    HDC memory = CreateCompatibleDC(nullptr), from = source ? nullptr : CreateCompatibleDC(nullptr);
+    HGDIOBJ previous = SelectObject(memory, dib), previousFrom = from ? SelectObject(from, bitmap) : nullptr;
+    BitBlt(memory, 0, 0, width, height, source ? source : from, 0, 0, SRCCOPY);
+    GdiFlush();
+    std::vector<DWORD> copy(pixels, pixels + width * height);
+    SelectObject(memory, previous);
+    DeleteDC(memory);
+    if (from) {
+        SelectObject(from, previousFrom);
+        DeleteDC(from);
+    }
+    DeleteObject(dib);
+    for (DWORD& pixel : copy)
         pixel &= 0xFFFFFF;
-    return pixels;
+    return copy;
 }
 
 void ForgetDarkCopy()
 {
     DeleteObject(banner.darkBannerBitmap);
-    banner.darkBannerBitmap = nullptr;
-    banner.darkBannerSource = nullptr;
+    banner.darkBannerBitmap = banner.darkBannerSource = nullptr;
 }
 
 TEST(BannerTest, RecolorForDarkPixelTable)
 {
     const DWORD cases[][2] = {  // input, output
-        {0xFFFFFF, 0x202020}, {0xFEFEFE, 0x202020}, {0x000000, 0xE8E8E8},
-        {0x808080, 0x838383}, {0x282828, 0xC8C8C8}, {0x64648C, 0x999999},
-        {0xFF0000, 0xFF0000}, {0x0078D7, 0x0078D7}, {0xC8DCFF, 0x192D50},
+        {0xFFFFFF, 0x202020}, {0xFEFEFE, 0x202020}, {0x000000, 0xE8E8E8}, {0x808080, 0x838383}, {0x282828, 0xC8C8C8},
+        {0x64648C, 0x999999}, {0xFF0000, 0xFF0000}, {0x0078D7, 0x0078D7}, {0xC8DCFF, 0x192D50},
     };
-    const int count = sizeof(cases) / sizeof(cases[0]);
-    Pixels input;
-    for (const auto& c : cases)
-        input.push_back(c[0]);
-    HDC screen = GetDC(nullptr);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, count, 1);
-    BITMAPINFOHEADER header = TopDown32(count, 1);
-    SetDIBits(screen, bitmap, 0, 1, input.data(), (BITMAPINFO*)&header, DIB_RGB_COLORS);
-    ReleaseDC(nullptr, screen);
-
+    DWORD* input = nullptr;
+    HBITMAP bitmap = MakeDib(9, 1, &input);
+    for (int i = 0; i < 9; ++i)
+        input[i] = cases[i][0];
     HBITMAP dark = RecolorForDark(bitmap);
     ASSERT_NE(bitmap, dark);
     EXPECT_EQ(dark, RecolorForDark(bitmap));  // kept
-    Pixels output = PixelsOf(dark, count, 1);
-    for (int i = 0; i < count; ++i)
+    std::vector<DWORD> output = PixelsOf(dark, nullptr, 9, 1);
+    for (int i = 0; i < 9; ++i)
         EXPECT_EQ(cases[i][1], output[i]) << std::hex << "input " << cases[i][0];
     DeleteObject(bitmap);
     ForgetDarkCopy();
@@ -81,32 +78,10 @@ int WINAPI CountingGetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, LPV
     return realGetDIBits(dc, bitmap, start, lines, bits, info, usage);
 }
 
-// The banner control's pixels as the screen shows them after a repaint.
-Pixels CaptureBanner(UiDialogRun* run, HWND control, SIZE size)
-{
-    Pixels pixels(size.cx * size.cy);
-    RunOnUiThread(run, [&] {
-        RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-        BITMAPINFOHEADER header = TopDown32(size.cx, size.cy);
-        void* bits = nullptr;
-        HBITMAP target = CreateDIBSection(nullptr, (BITMAPINFO*)&header, DIB_RGB_COLORS, &bits, nullptr, 0);
-        HDC window = GetDC(control), memory = CreateCompatibleDC(window);
-        HGDIOBJ previous = SelectObject(memory, target);
-        BitBlt(memory, 0, 0, size.cx, size.cy, window, 0, 0, SRCCOPY);
-        GdiFlush();
-        for (size_t i = 0; i < pixels.size(); ++i)
-            pixels[i] = ((const DWORD*)bits)[i] & 0xFFFFFF;
-        SelectObject(memory, previous);
-        DeleteDC(memory);
-        ReleaseDC(control, window);
-        DeleteObject(target);
-    });
-    return pixels;
-}
-
-// Light, then dark: background, the bitmap drawn 10 px from the right edge
-// (below the version line that overlaps its top), the title on the left.
-// Several dark paints make the recoloured copy once.
+// Light, then dark, each painted three times and read back from the screen:
+// background, the bitmap 10 px from the right edge (below the version line
+// that overlaps its top), the title's pixels on the left. The recoloured
+// copy is made once.
 TEST(BannerTest, MainDialogBannerInBothThemes)
 {
     ThemeSetting theme;
@@ -116,45 +91,42 @@ TEST(BannerTest, MainDialogBannerInBothThemes)
     ASSERT_NE(nullptr, dialog);
     HWND control = GetDlgItem(dialog, IDC_BANNER);
     SIZE size = ClientSize(control);
-    ASSERT_EQ(136, banner.bannerWidth);
-    ASSERT_EQ(41, banner.bannerHeight);
+    ASSERT_TRUE(banner.bannerWidth == 136 && banner.bannerHeight == 41);
     int left = size.cx - 136 - BANNER_MARGIN, top = (size.cy - 41) / 2;
-    const int kBelowVersion = 8;    // bitmap rows hidden by the version text
+    const int kBelowVersion = 8;    // bitmap rows the version text may cover
 
-    struct Case {
-        bool dark;
-        DWORD background;
-        bool (*isTitle)(DWORD);
-    } cases[] = {
-        {false, 0xFFFFFF, [](DWORD p) { return p == 0x000000; }},
-        {true, 0x202020, [](DWORD p) { return p == 0xE8E8E8; }},
-    };
-    for (const Case& c : cases) {
+    const struct { bool dark; DWORD background, title; } cases[] = {{false, 0xFFFFFF, 0}, {true, 0x202020, 0xE8E8E8}};
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.dark ? "dark" : "light");
         theme.SetDark(c.dark);
         ImportPatch patch("gdi32.dll", "GetDIBits", (void*)CountingGetDIBits);
         realGetDIBits = patch.original<decltype(&GetDIBits)>();
         dibReads = 0;
-        Pixels shown;
-        for (int paint = 0; paint < 3; ++paint)
-            shown = CaptureBanner(run, control, size);
+        std::vector<DWORD> shown;
+        for (int paint = 0; paint < 3; ++paint) {
+            RunOnUiThread(run, [&] {
+                RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+                HDC window = GetDC(control);
+                shown = PixelsOf(nullptr, window, size.cx, size.cy);
+                ReleaseDC(control, window);
+            });
+        }
         EXPECT_EQ(c.dark ? 1 : 0, dibReads) << "recoloured copies made";
-        HBITMAP drawn = c.dark ? banner.darkBannerBitmap : banner.bannerBitmap;
-        ASSERT_NE(nullptr, drawn);
-        Pixels bitmap = PixelsOf(drawn, 136, 41);
+        ASSERT_NE(nullptr, c.dark ? banner.darkBannerBitmap : banner.bannerBitmap);
+        std::vector<DWORD> bitmap;  // read between paints: a bitmap goes into one DC at a time
+        RunOnUiThread(run, [&] { bitmap = PixelsOf(c.dark ? banner.darkBannerBitmap : banner.bannerBitmap, nullptr, 136, 41); });
 
         EXPECT_EQ(c.background, shown[0]);
-        EXPECT_EQ(c.background, shown[size.cx * size.cy - 1]);
+        EXPECT_EQ(c.background, shown.back());
         for (int y = top + kBelowVersion; y < top + 41; ++y) {
-            for (int x = left; x < size.cx; ++x) {
-                DWORD expected = x < left + 136 ? bitmap[(y - top) * 136 + x - left] : c.background;
-                ASSERT_EQ(expected, shown[y * size.cx + x]) << "x " << x << ", y " << y;
-            }
+            for (int x = left; x < size.cx; ++x)
+                ASSERT_EQ(x < left + 136 ? bitmap[(y - top) * 136 + x - left] : c.background, shown[y * size.cx + x])
+                    << "x " << x << ", y " << y;
         }
         int titlePixels = 0;
         for (int y = 0; y < size.cy; ++y) {
             for (int x = 0; x < 150; ++x)
-                titlePixels += c.isTitle(shown[y * size.cx + x]);
+                titlePixels += shown[y * size.cx + x] == c.title;
         }
         EXPECT_GT(titlePixels, 20);
     }
