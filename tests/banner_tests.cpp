@@ -13,40 +13,24 @@
 
 namespace {
 
-// A 32-bit top-down DIB section of 0x00RRGGBB pixels.
-HBITMAP MakeDib(int width, int height, DWORD** pixels)
+// A 32-bit top-down DIB of 0x00RRGGBB pixels.
+BITMAPINFO TopDown(int width, int height)
 {
     BITMAPINFO info = {};
     info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, (void**)pixels, nullptr, 0);
+    return info;
 }
 
-// The pixels of any bitmap, copied through a DIB section.
-std::vector<DWORD> PixelsOf(HBITMAP bitmap, HDC source, int width, int height)
+std::vector<DWORD> PixelsOf(HBITMAP bitmap, int width, int height)
 {
-    DWORD* pixels = nullptr;
-    HBITMAP dib = MakeDib(width, height, &pixels);
-    HDC memory = CreateCompatibleDC(nullptr), from = source ? nullptr : CreateCompatibleDC(nullptr);
-    HGDIOBJ previous = SelectObject(memory, dib), previousFrom = from ? SelectObject(from, bitmap) : nullptr;
-    BitBlt(memory, 0, 0, width, height, source ? source : from, 0, 0, SRCCOPY);
-    GdiFlush();
-    std::vector<DWORD> copy(pixels, pixels + width * height);
-    SelectObject(memory, previous);
-    DeleteDC(memory);
-    if (from) {
-        SelectObject(from, previousFrom);
-        DeleteDC(from);
-    }
-    DeleteObject(dib);
-    for (DWORD& pixel : copy)
+    std::vector<DWORD> pixels(width * height);
+    BITMAPINFO info = TopDown(width, height);
+    HDC screen = GetDC(nullptr);
+    GetDIBits(screen, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    for (DWORD& pixel : pixels)
         pixel &= 0xFFFFFF;
-    return copy;
-}
-
-void ForgetDarkCopy()
-{
-    DeleteObject(banner.darkBannerBitmap);
-    banner.darkBannerBitmap = banner.darkBannerSource = nullptr;
+    return pixels;
 }
 
 TEST(BannerTest, RecolorForDarkPixelTable)
@@ -55,18 +39,18 @@ TEST(BannerTest, RecolorForDarkPixelTable)
         {0xFFFFFF, 0x202020}, {0xFEFEFE, 0x202020}, {0x000000, 0xE8E8E8}, {0x808080, 0x838383}, {0x282828, 0xC8C8C8},
         {0x64648C, 0x999999}, {0xFF0000, 0xFF0000}, {0x0078D7, 0x0078D7}, {0xC8DCFF, 0x192D50},
     };
-    DWORD* input = nullptr;
-    HBITMAP bitmap = MakeDib(9, 1, &input);
+    DWORD input[9];
     for (int i = 0; i < 9; ++i)
         input[i] = cases[i][0];
+    HBITMAP bitmap = CreateBitmap(9, 1, 1, 32, input);
     HBITMAP dark = RecolorForDark(bitmap);
     ASSERT_NE(bitmap, dark);
-    EXPECT_EQ(dark, RecolorForDark(bitmap));  // kept
-    std::vector<DWORD> output = PixelsOf(dark, nullptr, 9, 1);
+    std::vector<DWORD> output = PixelsOf(dark, 9, 1);
     for (int i = 0; i < 9; ++i)
         EXPECT_EQ(cases[i][1], output[i]) << std::hex << "input " << cases[i][0];
     DeleteObject(bitmap);
-    ForgetDarkCopy();
+    DeleteObject(dark);
+    banner.darkBannerBitmap = banner.darkBannerSource = nullptr;
 }
 
 int dibReads;
@@ -85,7 +69,8 @@ int WINAPI CountingGetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, LPV
 TEST(BannerTest, MainDialogBannerInBothThemes)
 {
     ThemeSetting theme;
-    ForgetDarkCopy();
+    DeleteObject(banner.darkBannerBitmap);
+    banner.darkBannerBitmap = banner.darkBannerSource = nullptr;
     UiDialogRun* run = StartModalDialog(IDD_MAIN, MainDlgProc, 0);
     HWND dialog = WaitForWindow(L"#32770", L"Quorvel Tracing");
     ASSERT_NE(nullptr, dialog);
@@ -93,7 +78,6 @@ TEST(BannerTest, MainDialogBannerInBothThemes)
     SIZE size = ClientSize(control);
     ASSERT_TRUE(banner.bannerWidth == 136 && banner.bannerHeight == 41);
     int left = size.cx - 136 - BANNER_MARGIN, top = (size.cy - 41) / 2;
-    const int kBelowVersion = 8;    // bitmap rows the version text may cover
 
     const struct { bool dark; DWORD background, title; } cases[] = {{false, 0xFFFFFF, 0}, {true, 0x202020, 0xE8E8E8}};
     for (const auto& c : cases) {
@@ -102,23 +86,29 @@ TEST(BannerTest, MainDialogBannerInBothThemes)
         ImportPatch patch("gdi32.dll", "GetDIBits", (void*)CountingGetDIBits);
         realGetDIBits = patch.original<decltype(&GetDIBits)>();
         dibReads = 0;
-        std::vector<DWORD> shown;
+        std::vector<DWORD> shown, bitmap;
+        BITMAPINFO info = TopDown(size.cx, size.cy);
+        HBITMAP capture = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, nullptr, nullptr, 0);
         for (int paint = 0; paint < 3; ++paint) {
             RunOnUiThread(run, [&] {
                 RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-                HDC window = GetDC(control);
-                shown = PixelsOf(nullptr, window, size.cx, size.cy);
+                HDC window = GetDC(control), memory = CreateCompatibleDC(window);
+                HGDIOBJ previous = SelectObject(memory, capture);
+                BitBlt(memory, 0, 0, size.cx, size.cy, window, 0, 0, SRCCOPY);
+                SelectObject(memory, previous);
+                DeleteDC(memory);
                 ReleaseDC(control, window);
             });
         }
         EXPECT_EQ(c.dark ? 1 : 0, dibReads) << "recoloured copies made";
-        ASSERT_NE(nullptr, c.dark ? banner.darkBannerBitmap : banner.bannerBitmap);
-        std::vector<DWORD> bitmap;  // read between paints: a bitmap goes into one DC at a time
-        RunOnUiThread(run, [&] { bitmap = PixelsOf(c.dark ? banner.darkBannerBitmap : banner.bannerBitmap, nullptr, 136, 41); });
+        shown = PixelsOf(capture, size.cx, size.cy);
+        DeleteObject(capture);
+        // Read on the UI thread: a bitmap goes into one device context at a time.
+        RunOnUiThread(run, [&] { bitmap = PixelsOf(c.dark ? banner.darkBannerBitmap : banner.bannerBitmap, 136, 41); });
 
         EXPECT_EQ(c.background, shown[0]);
         EXPECT_EQ(c.background, shown.back());
-        for (int y = top + kBelowVersion; y < top + 41; ++y) {
+        for (int y = top + 8; y < top + 41; ++y) {  // rows the version text may cover skipped
             for (int x = left; x < size.cx; ++x)
                 ASSERT_EQ(x < left + 136 ? bitmap[(y - top) * 136 + x - left] : c.background, shown[y * size.cx + x])
                     << "x " << x << ", y " << y;
