@@ -4,8 +4,10 @@
 #include <evntrace.h>
 
 #include "app/advanced_panel.h"
+#include "app/banner.h"
 #include "app/error_box.h"
 #include "common/wide_format.h"
+#include "export/log_export.h"
 #include "live/live_window.h"
 #include "res/resource.h"
 #include "tracing/autologger.h"
@@ -56,11 +58,12 @@ void MakeLiveButtonBold(HWND dialog)
 BOOL OnInitDialog(HWND dialog)
 {
     WCHAR notice[NOTICE_UNITS];
-    FormatCutting(notice, NOTICE_UNITS, L"Version %S  -  traces stay on this computer until you save them",
+    FormatCutting(notice, NOTICE_UNITS, L"Version %S  -  traces stay local until you save them",
                   QV_VERSION_A);
     SetDlgItemTextW(dialog, IDC_NOTICE, notice);
 
     UpdatePersistentStatus(dialog);
+    SetUpBanner();
     FillLevelCombo(dialog);
 
     HICON icon = LoadIconW(appInstance, MAKEINTRESOURCEW(IDI_APP));
@@ -87,7 +90,9 @@ void OpenLiveTracing(HWND dialog)
     LPARAM level = selection == CB_ERR ? kDefaultLevel : SendMessageW(combo, CB_GETITEMDATA, selection, 0);
 
     if (mainDialog.richEditModule == nullptr) {
-        mainDialog.richEditModule = LoadLibraryW(L"riched20.dll");
+        // The system's copy only: the program runs elevated, and a
+        // riched20.dll beside it must not be loaded.
+        mainDialog.richEditModule = LoadLibraryExW(L"riched20.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
         if (mainDialog.richEditModule == nullptr) {
             MessageBoxW(dialog, L"Unable to load riched20.dll, the live tracing window cannot be displayed.",
                         L"Live Tracing", MB_ICONERROR);
@@ -113,7 +118,7 @@ void OnCommand(HWND dialog, WORD id)
         UpdatePersistentStatus(dialog);
         break;
     case IDC_SAVE_LOG:
-        // Connected with the log export.
+        SaveLog(dialog);
         break;
     case IDC_LIVE_TRACING:
         OpenLiveTracing(dialog);
@@ -133,6 +138,7 @@ void OnDestroy()
         DeleteObject(mainDialog.liveButtonFont);
         mainDialog.liveButtonFont = nullptr;
     }
+    TearDownBanner();
 }
 
 }  // namespace
@@ -145,7 +151,7 @@ int RunQuorvelTrace(HINSTANCE instance)
     return (int)DialogBoxParamW(appInstance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDlgProc, 0);
 }
 
-INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
@@ -153,6 +159,11 @@ INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
     case WM_COMMAND:
         OnCommand(dialog, LOWORD(wParam));
         return 0;
+    case WM_DRAWITEM:
+        if (((const DRAWITEMSTRUCT*)lParam)->CtlID != IDC_BANNER)
+            return FALSE;
+        DrawBanner((const DRAWITEMSTRUCT*)lParam);
+        return TRUE;
     case WM_CLOSE:
         EndDialog(dialog, 0);
         return TRUE;

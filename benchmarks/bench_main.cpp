@@ -236,5 +236,6 @@ int wmain()
     MeasureIngestWithReader();
     MeasureFormat();
     RunViewBenchmarks();
+    RunExportBenchmark();
     return 0;
 }

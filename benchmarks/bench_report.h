@@ -42,3 +42,6 @@ inline void ReportVersusMemcpy(const char* name, double seconds, double bytes)
 // The view benchmarks; bench_main calls them after its own figures. A weak
 // empty default stands in while no view benchmark is linked.
 void RunViewBenchmarks();
+
+// "Save the log" of an emulated log file of 1,000,000 events (export_bench.cpp).
+void RunExportBenchmark();

@@ -13,14 +13,14 @@
 static const GUID kEventTraceGuid =
     {0x68fdd900, 0x4a3e, 0x11d1, {0x84, 0xf4, 0x00, 0x00, 0xf8, 0x04, 0x64, 0xe3}};
 
-static LONGLONG CurrentFileTime()
+LONGLONG CurrentFileTime()
 {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     return (static_cast<LONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
 }
 
-static ULONG OpenConsumer(const EVENT_TRACE_LOGFILEW* logFile, TRACEHANDLE* handle)
+static ULONG OpenConsumer(EVENT_TRACE_LOGFILEW* logFile, TRACEHANDLE* handle)
 {
     if (!logFile)
         return ERROR_INVALID_PARAMETER;
@@ -29,15 +29,27 @@ static ULONG OpenConsumer(const EVENT_TRACE_LOGFILEW* logFile, TRACEHANDLE* hand
     // Only classic records are emulated.
     if (logFile->ProcessTraceMode & PROCESS_TRACE_MODE_EVENT_RECORD)
         return ERROR_NOT_SUPPORTED;
-    // Reading log files is not emulated: every file counts as missing.
-    if (!(logFile->ProcessTraceMode & PROCESS_TRACE_MODE_REAL_TIME))
-        return logFile->LogFileName ? ERROR_FILE_NOT_FOUND : ERROR_BAD_PATHNAME;
-    if (!logFile->LoggerName || !logFile->LoggerName[0])
+    BOOL realTime = (logFile->ProcessTraceMode & PROCESS_TRACE_MODE_REAL_TIME) != 0;
+    LPCWSTR name = realTime ? logFile->LoggerName : logFile->LogFileName;
+    if (!name || !name[0])
         return ERROR_BAD_PATHNAME;
-    if (wcsnlen(logFile->LoggerName, EMU_NAME_UNITS) >= EMU_NAME_UNITS)
+    if (wcsnlen(name, EMU_NAME_UNITS) >= EMU_NAME_UNITS)
         return ERROR_INVALID_PARAMETER;
 
     EmuConsumer* consumer = new EmuConsumer();
+    if (!realTime) {
+        ULONG status = OpenEmuLogFile(consumer, name);
+        if (status != ERROR_SUCCESS) {
+            delete consumer;
+            return status;
+        }
+        // OpenTrace reports the file's header to the caller, as Windows does.
+        HeaderEvent header;
+        BuildHeaderEvent(consumer->fileSessionName, name, consumer->fileHeader.logFileMode,
+                         consumer->fileHeader.maximumFileSize, consumer->fileHeader.startTime,
+                         &header);
+        logFile->LogfileHeader = header.payload.header;
+    }
     consumer->handle = NewHandle();
     CopyName(consumer->loggerName, logFile->LoggerName);
     consumer->callback = logFile->EventCallback;
@@ -49,6 +61,7 @@ static ULONG OpenConsumer(const EVENT_TRACE_LOGFILEW* logFile, TRACEHANDLE* hand
 
 TRACEHANDLE EtwOpenTrace(PEVENT_TRACE_LOGFILEW logFile)
 {
+    DWORD lastError = GetLastError();
     EmuAcquire();
     EtwEmuCall* call = AppendCall(kEmuOpenTrace);
     if (logFile) {
@@ -64,13 +77,13 @@ TRACEHANDLE EtwOpenTrace(PEVENT_TRACE_LOGFILEW logFile)
     call->handle = handle;
     call->status = status;
     EmuRelease();
-    // Success leaves the last error alone, as OpenTraceW does.
-    if (status != ERROR_SUCCESS)
-        SetLastError(status);
+    // Success leaves the last error alone, as OpenTraceW does (opening a log
+    // file may have touched it).
+    SetLastError(status != ERROR_SUCCESS ? status : lastError);
     return handle;
 }
 
-static void FillEventTrace(EVENT_TRACE* out, const EmuEvent* event, const BYTE* payload)
+void FillEventTrace(EVENT_TRACE* out, const EmuEvent* event, const BYTE* base)
 {
     memset(out, 0, sizeof(*out));
     ULONG size = sizeof(EVENT_TRACE_HEADER) + event->length;
@@ -80,7 +93,7 @@ static void FillEventTrace(EVENT_TRACE* out, const EmuEvent* event, const BYTE* 
     out->Header.ProcessId = event->processId;
     out->Header.TimeStamp.QuadPart = event->timestamp;
     out->Header.Guid = event->provider;
-    out->MofData = event->length ? const_cast<BYTE*>(payload + event->offset) : nullptr;
+    out->MofData = event->length ? const_cast<BYTE*>(base + event->offset) : nullptr;
     out->MofLength = event->length;
 }
 
@@ -95,17 +108,8 @@ static void DeliverBatch(const EmuConsumer* consumer, const EmuQueue* batch)
     }
 }
 
-// The header event of a real-time session: a TRACE_LOGFILE_HEADER followed by
-// the session name and the (empty) log file name, as a log file starts.
-struct HeaderEvent {
-    EmuEvent event;
-    union {
-        TRACE_LOGFILE_HEADER header;
-        BYTE bytes[sizeof(TRACE_LOGFILE_HEADER) + 2 * EMU_NAME_UNITS * sizeof(WCHAR)];
-    } payload;
-};
-
-static void BuildHeaderEvent(const EmuSession* session, HeaderEvent* out)
+void BuildHeaderEvent(LPCWSTR sessionName, LPCWSTR logFileName, ULONG logFileMode,
+                      ULONG maximumFileSize, LONGLONG startTime, HeaderEvent* out)
 {
     memset(out, 0, sizeof(*out));
     SYSTEM_INFO system;
@@ -116,19 +120,21 @@ static void BuildHeaderEvent(const EmuSession* session, HeaderEvent* out)
     header->BufferSize = 64 * 1024;
     header->NumberOfProcessors = system.dwNumberOfProcessors;
     header->TimerResolution = 156250;
-    header->MaximumFileSize = session->maximumFileSize;
-    header->LogFileMode = session->logFileMode;
+    header->MaximumFileSize = maximumFileSize;
+    header->LogFileMode = logFileMode;
     header->PointerSize = sizeof(void*);
     header->PerfFreq = frequency;
-    header->StartTime.QuadPart = CurrentFileTime();
+    header->StartTime.QuadPart = startTime;
 
-    size_t nameBytes = (wcslen(session->name) + 1) * sizeof(WCHAR);
+    // Both names fit: each is at most EMU_NAME_UNITS - 1 characters.
+    size_t sessionBytes = (wcsnlen(sessionName, EMU_NAME_UNITS - 1) + 1) * sizeof(WCHAR);
+    size_t fileBytes = (wcsnlen(logFileName, EMU_NAME_UNITS - 1) + 1) * sizeof(WCHAR);
     BYTE* names = out->payload.bytes + sizeof(TRACE_LOGFILE_HEADER);
-    memcpy(names, session->name, nameBytes);
-    // The log file name that follows is the empty string: the bytes are zero.
+    memcpy(names, sessionName, sessionBytes - sizeof(WCHAR));
+    memcpy(names + sessionBytes, logFileName, fileBytes - sizeof(WCHAR));
     out->event.provider = kEventTraceGuid;
-    out->event.timestamp = header->StartTime.QuadPart;
-    out->event.length = static_cast<ULONG>(sizeof(TRACE_LOGFILE_HEADER) + nameBytes + sizeof(WCHAR));
+    out->event.timestamp = startTime;
+    out->event.length = static_cast<ULONG>(sizeof(TRACE_LOGFILE_HEADER) + sessionBytes + fileBytes);
 }
 
 // Takes the consumer onto the session: the header event is due first, then
@@ -176,6 +182,8 @@ static void FreeConsumer(EmuConsumer* consumer)
             break;
         }
     }
+    if (consumer->logFile)
+        CloseHandle(consumer->logFile);
     delete consumer;
 }
 
@@ -218,7 +226,7 @@ static ULONG RunConsumer(EmuConsumer* consumer, const HeaderEvent* header)
 ULONG EtwProcessTrace(PTRACEHANDLE handles, ULONG handleCount,
                       LPFILETIME startTime, LPFILETIME endTime)
 {
-    (void)startTime;    // a real-time session has no time window
+    (void)startTime;    // every event is delivered: no time window
     (void)endTime;
     EmuAcquire();
     size_t before = emu.callCount;
@@ -236,25 +244,36 @@ ULONG EtwProcessTrace(PTRACEHANDLE handles, ULONG handleCount,
     }
     EmuConsumer* consumer = nullptr;
     EmuSession* session = nullptr;
+    status = ERROR_SUCCESS;
     if (!handles || handleCount != 1)
         status = ERROR_INVALID_PARAMETER;
     else if (!(consumer = FindConsumer(handles[0])) || consumer->closePending)
         status = ERROR_INVALID_HANDLE;
     else if (consumer->processing)
         status = ERROR_INVALID_PARAMETER;
-    else if (!(session = FindSessionByName(consumer->loggerName)))
+    else if (!consumer->logFile && !(session = FindSessionByName(consumer->loggerName)))
         status = ERROR_WMI_INSTANCE_NOT_FOUND;
-    if (!session) {
+    if (status != ERROR_SUCCESS) {
         call->status = status;
         EmuRelease();
         return status;
     }
 
-    HeaderEvent header;
-    BuildHeaderEvent(session, &header);
-    AttachConsumer(consumer, session);
-    status = RunConsumer(consumer, &header);
-    DetachConsumer(consumer);
+    if (session) {
+        HeaderEvent header;
+        BuildHeaderEvent(session->name, L"", session->logFileMode, session->maximumFileSize,
+                         CurrentFileTime(), &header);
+        AttachConsumer(consumer, session);
+        status = RunConsumer(consumer, &header);
+        DetachConsumer(consumer);
+    } else {
+        // A log file is read without the lock; CloseTrace only flags it.
+        consumer->processing = TRUE;
+        EmuRelease();
+        status = ReadEmuLogFile(consumer);
+        EmuAcquire();
+        consumer->processing = FALSE;
+    }
     if (consumer->closePending)
         FreeConsumer(consumer);
     SetCallStatus(index, generation, status);
@@ -275,6 +294,7 @@ ULONG EtwCloseTrace(TRACEHANDLE traceHandle)
         } else if (consumer->processing) {
             // ProcessTrace drains what is queued, returns 1223 and frees it.
             consumer->closePending = TRUE;
+            InterlockedExchange(&consumer->cancelled, TRUE);
             EndConsumer(consumer, ERROR_CANCELLED);
             status = ERROR_CTX_CLOSE_PENDING;
         } else {

@@ -5,7 +5,6 @@
 #include <string.h>
 
 static const GUID kNullGuid = {};
-static const char kLogFileMagic[] = "QuorvelTrace ETW emulation log\r\n";
 
 static const ULONG kPropertiesBytes = sizeof(EVENT_TRACE_PROPERTIES);
 
@@ -39,22 +38,6 @@ static void WriteBlockString(EVENT_TRACE_PROPERTIES* block, ULONG offset, LPCWST
     memcpy(reinterpret_cast<BYTE*>(block) + offset, text, (wcslen(text) + 1) * sizeof(WCHAR));
 }
 
-// A real log file cannot be produced here; the file exists with a marker so
-// that the program and its tests see what a start leaves on disk.
-static ULONG CreateLogFile(LPCWSTR path)
-{
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return GetLastError();
-    DWORD written = 0;
-    ULONG status = ERROR_SUCCESS;
-    if (!WriteFile(file, kLogFileMagic, sizeof(kLogFileMagic) - 1, &written, nullptr))
-        status = GetLastError();
-    CloseHandle(file);
-    return status;
-}
-
 static ULONG StartSession(LPCWSTR name, EVENT_TRACE_PROPERTIES* block, TRACEHANDLE* handle)
 {
     if (!name || !block)
@@ -86,22 +69,12 @@ static ULONG StartSession(LPCWSTR name, EVENT_TRACE_PROPERTIES* block, TRACEHAND
         return ERROR_BAD_PATHNAME;
     if (emu.sessionCount == EMU_MAX_SESSIONS)
         return ERROR_NO_SYSTEM_RESOURCES;
-    if (logFile[0]) {
-        ULONG status = CreateLogFile(logFile);
-        if (status != ERROR_SUCCESS)
-            return status;
-    }
 
-    EmuSession* session = new EmuSession();
-    CopyName(session->name, name);
-    CopyName(session->logFile, logFile);
-    session->guid = block->Wnode.Guid;
-    session->handle = NewHandle();
-    session->logFileMode = block->LogFileMode;
-    session->maximumFileSize = block->MaximumFileSize;
-    session->clientContext = block->Wnode.ClientContext;
-    emu.sessions[emu.sessionCount++] = session;
-
+    ULONG status = ERROR_SUCCESS;
+    EmuSession* session = CreateSession(name, logFile, &block->Wnode.Guid, block->LogFileMode,
+                                        block->MaximumFileSize, block->Wnode.ClientContext, &status);
+    if (!session)
+        return status;
     WriteBlockString(block, block->LoggerNameOffset, session->name);
     block->Wnode.HistoricalContext = session->handle;
     *handle = session->handle;

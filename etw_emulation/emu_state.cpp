@@ -148,8 +148,35 @@ static BOOL QueuePush(EmuQueue* queue, const EmuEvent* event, const void* payloa
     return TRUE;
 }
 
+EmuSession* CreateSession(LPCWSTR name, LPCWSTR logFile, const GUID* guid, ULONG logFileMode,
+                          ULONG maximumFileSize, ULONG clientContext, ULONG* status)
+{
+    HANDLE file = nullptr;
+    if (logFile && logFile[0]) {
+        *status = CreateEmuLogFile(logFile, name, guid, logFileMode, maximumFileSize, &file);
+        if (*status != ERROR_SUCCESS)
+            return nullptr;
+    }
+    EmuSession* session = new EmuSession();
+    CopyName(session->name, name);
+    CopyName(session->logFile, logFile);
+    session->guid = *guid;
+    session->handle = NewHandle();
+    session->logFileMode = logFileMode;
+    session->maximumFileSize = maximumFileSize;
+    session->clientContext = clientContext;
+    session->logHandle = file;
+    emu.sessions[emu.sessionCount++] = session;
+    *status = ERROR_SUCCESS;
+    return session;
+}
+
 BOOL SessionEnqueue(EmuSession* session, const EmuEvent* event, const void* payload)
 {
+    BOOL recorded = session->logHandle &&
+                    WriteEmuLogRecord(session->logHandle, &session->logRecord, event, payload);
+    if (session->logHandle && !recorded)
+        session->eventsLost++;
     BOOL taken = FALSE;
     BOOL listened = FALSE;
     for (EmuConsumer* consumer : session->consumers) {
@@ -168,7 +195,9 @@ BOOL SessionEnqueue(EmuSession* session, const EmuEvent* event, const void* payl
         }
     }
     if (listened)
-        return taken;
+        return taken || recorded;
+    if (session->logHandle)
+        return recorded;
     if (QueuePush(&session->backlog, event, payload))
         return TRUE;
     session->eventsLost++;
@@ -201,6 +230,8 @@ void StopSession(EmuSession* session)
         emu.sessionCount--;
         break;
     }
+    if (session->logHandle)
+        CloseHandle(session->logHandle);
     delete session;
     NotifyDelivered();
 }

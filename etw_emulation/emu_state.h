@@ -30,6 +30,46 @@ struct EmuQueue {
 
 struct EmuSession;
 
+// The emulation's own log file format, documented in etw_emulation.h: a file
+// header, then one record per event, each followed by its payload padded with
+// zeros to 8 bytes. Little-endian, as written by this process.
+#define EMU_LOG_MAGIC          "QvEmuEtl"
+#define EMU_LOG_VERSION        1
+#define EMU_LOG_RECORD_MARKER  0x56455651u   // "QVEV"
+
+struct EmuLogFileHeader {
+    char magic[8];              // EMU_LOG_MAGIC, no terminator
+    ULONG version;              // EMU_LOG_VERSION
+    ULONG nameBytes;            // session name that follows, UTF-16 without terminator
+    LONGLONG startTime;         // FILETIME (UTC) at which the file was started
+    ULONG logFileMode;
+    ULONG maximumFileSize;
+    GUID sessionGuid;
+};
+static_assert(sizeof(EmuLogFileHeader) == 48, "log file header layout");
+
+struct EmuLogRecord {
+    ULONG marker;               // EMU_LOG_RECORD_MARKER
+    ULONG payloadBytes;
+    GUID provider;
+    LONGLONG timestamp;
+    ULONG processId;
+    ULONG threadId;
+    UCHAR level;
+    UCHAR reserved[7];
+};
+static_assert(sizeof(EmuLogRecord) == 48, "log record layout");
+
+// The header event that starts every delivery: a TRACE_LOGFILE_HEADER
+// followed by the session name and the log file name (empty for real time).
+struct HeaderEvent {
+    EmuEvent event;
+    union {
+        TRACE_LOGFILE_HEADER header;
+        BYTE bytes[sizeof(TRACE_LOGFILE_HEADER) + 2 * EMU_NAME_UNITS * sizeof(WCHAR)];
+    } payload;
+};
+
 struct EmuConsumer {
     EmuConsumer* next;                  // emu.consumers list
     TRACEHANDLE handle;
@@ -41,6 +81,11 @@ struct EmuConsumer {
     ULONG endStatus;
     BOOL closePending;                  // closed during ProcessTrace: freed when ProcessTrace returns
     BOOL waiting;                       // asleep on `wake`
+    volatile LONG cancelled;            // closed during ProcessTrace of a log file
+    HANDLE logFile;                     // open log file of a file consumer; null for real time
+    EmuLogFileHeader fileHeader;        // that file's header, read at OpenTrace
+    WCHAR fileSessionName[EMU_NAME_UNITS];  // the session name the file holds
+    WCHAR logFileName[EMU_NAME_UNITS];  // the path opened
     size_t inFlight;                    // taken off the queue, callback not yet returned
     EmuQueue queue;
     CONDITION_VARIABLE wake;
@@ -57,7 +102,9 @@ struct EmuSession {
     ULONG64 eventsLost;
     std::vector<EtwEmuProvider> providers;  // in enable order
     std::vector<EmuConsumer*> consumers;    // in ProcessTrace on it, draining ones included
-    EmuQueue backlog;                       // logged while no consumer listens
+    EmuQueue backlog;                       // logged while no consumer listens (real time only)
+    HANDLE logHandle;                       // the log file being written; null without one
+    std::vector<BYTE> logRecord;            // one record and its payload, reused
 };
 
 struct EmuFailPlan {
@@ -113,9 +160,16 @@ void RecordProperties(EtwEmuCall* call, const EVENT_TRACE_PROPERTIES* properties
 // Counts this call of `function`; TRUE with the status when a plan fails it.
 BOOL TakePlannedFailure(EtwEmuFunction function, ULONG* status);
 
-// Queues the event on every listening consumer of the session, or on its
-// backlog while none listens. FALSE when every queue it tried was full (the
-// loss is counted).
+// Creates and registers a running session (no seam call is recorded); its
+// log file, if any, is created with its header. Null with *status set when
+// the file cannot be created.
+EmuSession* CreateSession(LPCWSTR name, LPCWSTR logFile, const GUID* guid, ULONG logFileMode,
+                          ULONG maximumFileSize, ULONG clientContext, ULONG* status);
+
+// Writes the event to the session's log file, if it has one, and queues it on
+// every listening consumer, or on its backlog while none listens (a session
+// with a log file keeps no backlog: the file is its record). FALSE when
+// neither the file nor any queue took it (the loss is counted).
 BOOL SessionEnqueue(EmuSession* session, const EmuEvent* event, const void* payload);
 // Ends a consumer's processing after it drained its queue; the first reason wins.
 void EndConsumer(EmuConsumer* consumer, ULONG status);
@@ -125,3 +179,27 @@ void StopSession(EmuSession* session);
 size_t SessionOutstanding(const EmuSession* session);
 // Wakes EtwEmuWaitDelivered waiters so they re-check.
 void NotifyDelivered();
+
+// The classic record of a queued event whose payload lies at `base` + offset.
+// Any thread.
+void FillEventTrace(EVENT_TRACE* out, const EmuEvent* event, const BYTE* base);
+// The header event of a session or a log file. Any thread.
+void BuildHeaderEvent(LPCWSTR sessionName, LPCWSTR logFileName, ULONG logFileMode,
+                      ULONG maximumFileSize, LONGLONG startTime, HeaderEvent* out);
+LONGLONG CurrentFileTime();
+
+// Log files (emu_log_file.cpp). Creates `path` (replacing it) with a file
+// header; *file is the open handle, shared for reading only. Win32 status.
+ULONG CreateEmuLogFile(LPCWSTR path, LPCWSTR sessionName, const GUID* guid, ULONG logFileMode,
+                       ULONG maximumFileSize, HANDLE* file);
+// Appends one record with one WriteFile, so a reader sees it at once. FALSE
+// when the write failed.
+BOOL WriteEmuLogRecord(HANDLE file, std::vector<BYTE>* scratch, const EmuEvent* event,
+                       const void* payload);
+// OpenTrace of a log file: opens and checks it and fills the consumer's file
+// fields. Win32 status (2, 32, 1392, ...). Any thread, no lock needed.
+ULONG OpenEmuLogFile(EmuConsumer* consumer, LPCWSTR path);
+// ProcessTrace of a log file, without emu.lock: the header event, then every
+// record in order. 0 at the end of the file, 1223 after CloseTrace, 1392 at a
+// damaged record, or a read failure.
+ULONG ReadEmuLogFile(EmuConsumer* consumer);

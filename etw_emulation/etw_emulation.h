@@ -8,22 +8,47 @@
 // Where Windows leaves a choice, the emulation does this:
 // - EnableTrace on a nonzero handle of no running session: 6 ERROR_INVALID_HANDLE.
 // - StartTrace with a name over 1024 characters: 87; a log file name running
-//   past the block or over 1024 characters: 24. The log file is created with a
-//   short text marker, not a real log.
+//   past the block or over 1024 characters: 24. A session with a log file
+//   creates it (replacing one there) and writes every event it takes into it
+//   at once, one WriteFile per event, so a reader sees the file as it grows.
+//   The file is shared for reading only while the session runs. Such a
+//   session keeps no events for a future real-time consumer: the file is its
+//   record. A failed write counts the event as lost.
 // - ControlTrace with neither a name nor a handle: 87. Every control code
 //   fills the block with the session's settings, names and EventsLost.
-// - OpenTrace: only real-time sessions with the classic EventCallback; a log
-//   file gives 2 ERROR_FILE_NOT_FOUND (not emulated), EVENT_RECORD mode 50
-//   ERROR_NOT_SUPPORTED. Success leaves the last error untouched.
-// - ProcessTrace: the header event first, then the events the session kept
-//   while nobody listened (first consumer only), then live ones. Each running
-//   consumer receives every event. A stop (ControlTrace STOP or EtwEmuReset)
+// - OpenTrace: the classic EventCallback only (EVENT_RECORD mode: 50
+//   ERROR_NOT_SUPPORTED). Real time by LoggerName; without
+//   PROCESS_TRACE_MODE_REAL_TIME, the log file LogFileName: opening it fails
+//   with CreateFile's status (2 missing, 32 locked by another writer) or 1392
+//   ERROR_FILE_CORRUPT when it is not a log of the format below. Success
+//   fills LogfileHeader and leaves the last error untouched.
+// - ProcessTrace of a log file: the header event (level 0, MofData a
+//   TRACE_LOGFILE_HEADER, the session name and the file's path), then every
+//   record in file order on the calling thread; returns 0 at the end of the
+//   file (an incomplete last record, still being written, ends it), 1392 at a
+//   damaged record, 1223 when CloseTrace came during it (checked before each
+//   event). One handle per call.
+// - ProcessTrace of a real-time session: the header event first, then the
+//   events the session kept while nobody listened (first consumer only), then
+//   live ones. Each running consumer receives every event. A stop (ControlTrace STOP or EtwEmuReset)
 //   or CloseTrace lets it deliver what was already queued for it and return 0
 //   or 1223 respectively, the first of the two deciding. A handle already in
 //   ProcessTrace on another thread: 87. Closed during ProcessTrace, the handle
 //   is released when ProcessTrace returns.
 // - Recorded calls: ProcessTrace is recorded when it starts, with status 997
 //   ERROR_IO_PENDING until it returns.
+//
+// Log file format (little-endian; every part starts 8-aligned):
+// - file header, 48 bytes: magic "QvEmuEtl" (8 bytes, no terminator),
+//   version 1 (ULONG), session name size in bytes (ULONG), start time
+//   (FILETIME UTC, 8 bytes), LogFileMode (ULONG), MaximumFileSize (ULONG),
+//   session GUID (16); then the session name, UTF-16 without terminator,
+//   padded with zeros to a multiple of 8 bytes;
+// - one record per event, 48 bytes: marker 0x56455651 "QVEV" (ULONG),
+//   payload size in bytes (ULONG, at most ETW_EMU_QUEUE_BYTES), provider GUID
+//   (16), time stamp as logged (8), process id, thread id (ULONG each),
+//   level (1 byte), 7 zero bytes; then the payload, padded with zeros to a
+//   multiple of 8 bytes.
 #pragma once
 
 #include "tracing/etw_seam.h"
@@ -120,3 +145,30 @@ ULONG EtwEmuConsumerCount(LPCWSTR sessionName);
 
 // Events a session dropped because its real-time queue was full.
 ULONG64 EtwEmuEventsLost(LPCWSTR sessionName);
+
+// One event of a log file written by EtwEmuWriteLogFile.
+struct EtwEmuFileEvent {
+    GUID provider;
+    UCHAR level;
+    ULONG processId;
+    ULONG threadId;
+    LONGLONG timestamp;         // as ProcessTrace hands it on (a FILETIME in UTC)
+    const void* payload;        // any bytes, any length (null when payloadBytes is 0)
+    ULONG payloadBytes;
+};
+
+// Writes a log file holding exactly `events`, in order, as a session named
+// `sessionName` would have written it; replaces an existing file. Returns a
+// Win32 status.
+ULONG EtwEmuWriteLogFile(LPCWSTR path, LPCWSTR sessionName, const EtwEmuFileEvent* events,
+                         size_t count);
+
+// Plays what a restart does to a file session kept by an autologger with
+// `fileMax` (1..16) older files: the running session of that name, if any,
+// stops; `logFile`.<fileMax> (".%03u") is deleted, each older numbered file
+// moves up one (.007 to .008, ...), the current `logFile` becomes .001; then
+// a session that was running starts again on a new current file with the same
+// settings and enabled providers, as Windows starts the autologger at boot.
+// Missing files are skipped. Returns a Win32 status (the first failing
+// rename's; the session then stays stopped).
+ULONG EtwEmuPlayRestart(LPCWSTR sessionName, LPCWSTR logFile, ULONG fileMax);

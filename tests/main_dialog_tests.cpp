@@ -75,8 +75,17 @@ TEST_F(MainDialogTest, OpensFoldedWithInformationSelected)
 {
     EXPECT_EQ(L"Live Tracing", ItemText(dialog, IDC_LIVE_TRACING));
     EXPECT_EQ(L"Advanced >>", ItemText(dialog, IDC_ADVANCED));
-    EXPECT_FALSE(ItemText(dialog, IDC_NOTICE).empty());
     EXPECT_TRUE(Visible(IDC_NOTICE));
+    // The notice keeps to one line of its control, with room to spare.
+    std::wstring notice = ItemText(dialog, IDC_NOTICE);
+    EXPECT_EQ(0u, notice.find(L"Version 2.1.0.0  -  "));
+    HWND noticeControl = GetDlgItem(dialog, IDC_NOTICE);
+    HDC dc = GetDC(noticeControl);
+    SelectObject(dc, (HGDIOBJ)SendMessageW(noticeControl, WM_GETFONT, 0, 0));  // reset by ReleaseDC
+    SIZE extent = {};
+    GetTextExtentPoint32W(dc, notice.c_str(), (int)notice.size(), &extent);
+    ReleaseDC(noticeControl, dc);
+    EXPECT_LE(extent.cx * 10, ClientSize(noticeControl).cx * 9) << extent.cx;
 
     HWND combo = GetDlgItem(dialog, IDC_LEVEL);
     const struct { const WCHAR* text; LRESULT level; } rows[] = {
@@ -234,15 +243,19 @@ TEST_F(MainDialogTest, CloseBoxEndsWithZero)
 
 namespace {
 
-HMODULE WINAPI RefusingLoadLibraryW(LPCWSTR)
+DWORD loadFlags;
+
+HMODULE WINAPI RefusingLoadLibraryExW(LPCWSTR, HANDLE, DWORD flags)
 {
+    loadFlags = flags;
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
 }
 
+// Loaded from the system directory only, never from beside the executable.
 TEST_F(MainDialogTest, LiveTracingWithoutRichEditSaysSoEachTime)
 {
-    ImportPatch load("kernel32.dll", "LoadLibraryW", (void*)RefusingLoadLibraryW);
+    ImportPatch load("kernel32.dll", "LoadLibraryExW", (void*)RefusingLoadLibraryExW);
     ASSERT_TRUE(load.active());
     mainDialog.richEditModule = nullptr;
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -254,6 +267,7 @@ TEST_F(MainDialogTest, LiveTracingWithoutRichEditSaysSoEachTime)
         EXPECT_EQ(L"Unable to load riched20.dll, the live tracing window cannot be displayed.", box.text);
         EXPECT_EQ((UINT)MB_ICONERROR, box.icon);
         ASSERT_TRUE(PressMessageBoxButton(box, IDOK));
+        EXPECT_EQ((DWORD)LOAD_LIBRARY_SEARCH_SYSTEM32, loadFlags);
     }
     EXPECT_EQ(nullptr, mainDialog.richEditModule);
     EXPECT_EQ(nullptr, FindTopWindow(nullptr, L"Live Tracing"));
