@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "benchmarks/bench_report.h"
+#include "benchmarks/soak_bench.h"
 #include "etw_emulation/synthetic_traffic.h"
 #include "live/line_format.h"
 #include "live/line_store.h"
@@ -224,8 +225,19 @@ __attribute__((weak)) void RunViewBenchmarks()
 {
 }
 
-int wmain()
+int wmain(int argc, wchar_t** argv)
 {
+    // "--soak MINUTES" runs the soak instead of the figures below.
+    if (argc > 1) {
+        wchar_t* end = nullptr;
+        unsigned long minutes = argc == 3 && wcscmp(argv[1], L"--soak") == 0
+                                    ? wcstoul(argv[2], &end, 10) : 0;
+        if (minutes < SOAK_MIN_MINUTES || *end != L'\0') {
+            printf("Usage: quorvel_bench [--soak MINUTES]   (MINUTES: %d or more)\n", SOAK_MIN_MINUTES);
+            return 2;
+        }
+        return RunSoak(minutes);
+    }
     EventSet set;
     eventSet = &set;
     BuildEventSet(&set);
