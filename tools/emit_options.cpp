@@ -158,9 +158,9 @@ EmitParse ParseEmitOptions(int argc, WCHAR** argv, EmitOptions* out, WCHAR* erro
             ++id;
         if (id == kOptionCount)
             return Fail(error, L"unknown option \"%.40s\".", name);
-        const OptionSpec* spec = &kOptions[id];
+        const OptionSpec* option = &kOptions[id];
         if (++i == argc)
-            return Fail(error, L"%s takes %s.", spec->name, spec->takes);
+            return Fail(error, L"%s takes %s.", option->name, option->takes);
         const WCHAR* value = argv[i];
         describesMessage |= id <= kText;
         if (id == kOrigin) {
@@ -176,8 +176,8 @@ EmitParse ParseEmitOptions(int argc, WCHAR** argv, EmitOptions* out, WCHAR* erro
             continue;
         }
         ULONG number = 0;
-        if (!ReadNumber(value, spec->min, spec->max, &number))
-            return Fail(error, L"%s takes %s.", spec->name, spec->takes);
+        if (!ReadNumber(value, option->min, option->max, &number))
+            return Fail(error, L"%s takes %s.", option->name, option->takes);
         switch (id) {
         case kProvider:
             out->provider = number;
