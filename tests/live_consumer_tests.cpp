@@ -15,6 +15,7 @@
 #include "live/line_store.h"
 #include "live/live_consumer.h"
 #include "test_support/heap_blocks.h"
+#include "test_support/import_patch.h"
 #include "tracing/trace_session.h"
 
 namespace {
@@ -229,6 +230,41 @@ TEST_F(LiveConsumerTest, PayloadRules)
     }
     LeaveCriticalSection(&liveState.storeLock);
     VirtualFree(pages, 0, MEM_RELEASE);
+}
+
+// No memory for a text: the event or the status line is dropped, and
+// nothing else changes.
+bool failNextMalloc = false;
+ImportPatch* mallocPatch = nullptr;
+void* __cdecl MallocFailingOnce(size_t size)
+{
+    if (!failNextMalloc)
+        return mallocPatch->original<decltype(&malloc)>()(size);
+    failNextMalloc = false;
+    return nullptr;
+}
+WCHAR* __cdecl NoWcsdup(const WCHAR*)
+{
+    return nullptr;
+}
+
+TEST_F(LiveConsumerTest, NoMemoryForATextDropsIt)
+{
+    ImportPatch patch("msvcrt.dll", "malloc", (void*)MallocFailingOnce);
+    ImportPatch duplicate("msvcrt.dll", "_wcsdup", (void*)NoWcsdup);
+    ASSERT_TRUE(patch.active() && duplicate.active());
+    mallocPatch = &patch;
+    EVENT_TRACE event = {};
+    event.Header.Guid = providerTable[0];
+    event.Header.Class.Level = 4;
+    event.MofData = (PVOID)L"dropped";
+    event.MofLength = sizeof(L"dropped");
+    failNextMalloc = true;
+    LiveEventCallback(&event);
+    AddStatusLine(L"dropped too");
+    EXPECT_FALSE(failNextMalloc);
+    EXPECT_EQ(0u, liveState.totalCount);
+    mallocPatch = nullptr;
 }
 
 // Kept from 2000-01-01 to the end of 2199 (UTC), replaced by the current

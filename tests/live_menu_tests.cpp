@@ -234,4 +234,47 @@ TEST_F(LiveMenuTest, KeysInTheView)
     EXPECT_TRUE(WaitForWindowGone(window));
 }
 
+HMENU WINAPI NoMenu()
+{
+    return nullptr;
+}
+HANDLE WINAPI NoSnapshot(DWORD, DWORD)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+}
+HDWP WINAPI NoDeferral(HDWP, HWND, HWND, int, int, int, int, UINT)
+{
+    return nullptr;
+}
+
+TEST_F(LiveMenuTest, FailuresLeaveTheWindowAsItWas)
+{
+    Open();
+    {
+        ImportPatch patch("kernel32.dll", "CreateToolhelp32Snapshot", (void*)NoSnapshot);
+        EXPECT_EQ(ProcessItems(L"PID " + std::to_wstring(GetCurrentProcessId())) + kCommands, MenuAtLine(0));
+    }
+    {
+        ImportPatch patch("user32.dll", "CreatePopupMenu", (void*)NoMenu);
+        liveState.contextPid = 77;
+        PostMessageW(view, WM_CONTEXTMENU, (WPARAM)view, (LPARAM)-1);
+        RunOnUiThread(run, [] {});
+        EXPECT_EQ(nullptr, FindTopWindow(L"#32768", nullptr));
+        EXPECT_EQ(77u, liveState.contextPid) << "no menu, nothing changed";
+    }
+    RECT opened = ChildRect(window, IDC_LIVE_VIEW), window0;
+    GetWindowRect(window, &window0);
+    auto widen = [&](int dx) {
+        RunOnUiThread(run, [&] { SetWindowPos(window, nullptr, 0, 0, window0.right - window0.left + dx,
+                                              window0.bottom - window0.top, SWP_NOMOVE | SWP_NOZORDER); });
+        return ChildRect(window, IDC_LIVE_VIEW).right - opened.right;
+    };
+    {
+        ImportPatch patch("user32.dll", "DeferWindowPos", (void*)NoDeferral);
+        EXPECT_EQ(0, widen(50)) << "a failed deferral moves nothing";
+    }
+    EXPECT_EQ(60, widen(60)) << "the next resize lays out again";
+}
+
 }  // namespace

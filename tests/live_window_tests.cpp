@@ -5,6 +5,7 @@
 
 #include <stdlib.h>
 
+#include "live/live_consumer.h"
 #include "test_support/import_patch.h"
 
 namespace {
@@ -161,6 +162,29 @@ TEST_F(LiveWindowTest, ConsumerOutlivingTheWaitRefusesOneOpening)
     EXPECT_TRUE(EtwEmuSessionRunning(LIVE_SESSION_NAME));
     Close();
     waitPatch = nullptr;
+}
+
+ImportPatch* threadPatch = nullptr;
+HANDLE WINAPI NoConsumerThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE start,
+                               LPVOID parameter, DWORD flags, LPDWORD id)
+{
+    if (start != ConsumerThreadProc)
+        return threadPatch->original<decltype(&CreateThread)>()(security, stack, start, parameter, flags, id);
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
+TEST_F(LiveWindowTest, ConsumerThreadThatCannotStartLeavesAStatusLine)
+{
+    ImportPatch patch("kernel32.dll", "CreateThread", (void*)NoConsumerThread);
+    ASSERT_TRUE(patch.active());
+    threadPatch = &patch;
+    Open(5, false);
+    EXPECT_TRUE(WaitForLastBody(L"Unable to start the consumer thread (0x00000008)."));
+    EXPECT_EQ(nullptr, liveState.consumerThread);
+    EXPECT_TRUE(EtwEmuSessionRunning(LIVE_SESSION_NAME)) << "stopped when the window closes";
+    Close();
+    EXPECT_FALSE(EtwEmuSessionRunning(LIVE_SESSION_NAME));
 }
 
 ImportPatch* callocPatch = nullptr;

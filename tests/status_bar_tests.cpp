@@ -81,6 +81,22 @@ TEST_F(StatusBarTest, FirstTextNamesTheProcessFilter)
     }
 }
 
+TEST_F(StatusBarTest, LongFirstTextIsCutAt127)
+{
+    const DWORD hidden[8] = {4000000001u, 4000000002u, 4000000003u, 4000000004u, 4000000005u, 4000000006u,
+                             4000000007u, 4000000008u};
+    memcpy(liveState.hiddenPids, hidden, sizeof(hidden));
+    liveState.hiddenPidCount = 8;
+    EnterCriticalSection(&liveState.storeLock);
+    liveState.totalCount = 18446744073709551615ull;
+    LeaveCriticalSection(&liveState.storeLock);
+    UpdateStatusBar();
+    std::wstring full = L" Captured: 18446744073709551615  -  hiding PID 4000000001";
+    for (int i = 2; i <= 8; ++i)
+        full += L", 400000000" + std::to_wstring(i);
+    EXPECT_EQ(full.substr(0, 127), Text(0));
+}
+
 TEST_F(StatusBarTest, PartsFollowTheWidth)
 {
     const struct {
