@@ -8,6 +8,7 @@
 #include "common/wide_format.h"
 #include "live/live_window.h"
 #include "res/resource.h"
+#include "theme/theme_window.h"
 #include "tracing/autologger.h"
 
 MainDialogState mainDialog;
@@ -145,8 +146,11 @@ int RunQuorvelTrace(HINSTANCE instance)
     return (int)DialogBoxParamW(appInstance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDlgProc, 0);
 }
 
-INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    INT_PTR themed;
+    if (HandleThemeMessage(dialog, message, wParam, lParam, &themed))
+        return themed;
     switch (message) {
     case WM_INITDIALOG:
         return OnInitDialog(dialog);
