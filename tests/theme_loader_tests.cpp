@@ -39,9 +39,9 @@ TEST(ProductImageTest, ImportsOnlyKnownDllsAndKeepsTheirImportsInSystem32)
     UnmapViewOfFile(base), CloseHandle(image), CloseHandle(file);
 }
 
-// Under Wine this guards dwmapi.dll only: Wine takes its own uxtheme.dll
-// before one beside the program (told to prefer that one, it loads it
-// before the entry point, as it ignores DependentLoadFlags), while it takes
+// Under Wine this guards dwmapi.dll only. Wine takes its own uxtheme.dll
+// before one beside the program (and, told to prefer that one, loads it
+// whatever the program does: it ignores DependentLoadFlags), while it takes
 // dwmapi.dll from beside the program unless the search is kept to System32.
 TEST(ProductImageTest, DllsPlantedBesideACopyAreNotLoaded)
 {

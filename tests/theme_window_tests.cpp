@@ -43,43 +43,19 @@ std::wstring Text(const WCHAR* text) { return text != nullptr ? text : L"null"; 
 std::wstring Num(long long n) { return std::to_wstring(n); }
 template <typename... T> std::wstring Join(const T&... parts) { return ((Num(parts) + L" ") + ...); }
 
-HRESULT WINAPI FakeSetWindowTheme(HWND window, const WCHAR* name, const WCHAR* list)
-{
-    sys.themes[window] = Text(name) + L"|" + Text(list);
-    return S_OK;
-}
+template <typename R> R Log(const std::wstring& call, R result) { return sys.calls.push_back(call), result; }
+
+HRESULT WINAPI FakeSetWindowTheme(HWND w, const WCHAR* name, const WCHAR* list) { return sys.themes[w] = Text(name) + L"|" + Text(list), S_OK; }
 HRESULT WINAPI FakeDwmSetWindowAttribute(HWND, DWORD attribute, const void* value, DWORD size)
-{
-    sys.calls.push_back(L"title bar " + Join(attribute, *(const BOOL*)value, size));
-    return attribute == 20 ? sys.titleBar20 : S_OK;
-}
+{ return Log(L"title bar " + Join(attribute, *(const BOOL*)value, size), attribute == 20 ? sys.titleBar20 : S_OK); }
 HTHEME WINAPI FakeOpenThemeData(HWND window, const WCHAR* classes)
-{
-    sys.calls.push_back(L"open " + Text(classes) + L" " + Num(window != nullptr));
-    return sys.themeOpens ? (HTHEME)&sys : nullptr;
-}
+{ return Log(L"open " + Text(classes) + L" " + Num(window != nullptr), sys.themeOpens ? (HTHEME)&sys : nullptr); }
 HRESULT WINAPI FakeGetThemeColor(HTHEME theme, int part, int state, int property, COLORREF* color)
-{
-    sys.calls.push_back(L"colour " + Join(theme == (HTHEME)&sys, part, state, property));
-    *color = RGB(0, sys.groupBoxGreen, 0);
-    return S_OK;
-}
-HRESULT WINAPI FakeCloseThemeData(HTHEME theme)
-{
-    sys.calls.push_back(L"close " + Join(theme == (HTHEME)&sys));
-    return S_OK;
-}
+{ return *color = RGB(0, sys.groupBoxGreen, 0), Log(L"colour " + Join(theme == (HTHEME)&sys, part, state, property), S_OK); }
+HRESULT WINAPI FakeCloseThemeData(HTHEME theme) { return Log(L"close " + Join(theme == (HTHEME)&sys), S_OK); }
 LONG WINAPI FakeRtlGetVersion(RTL_OSVERSIONINFOW* version)
-{
-    sys.calls.push_back(L"version " + Join(version->dwOSVersionInfoSize));
-    version->dwBuildNumber = sys.build;
-    return sys.versionStatus;
-}
-int WINAPI FakeAllowDarkModeForApp(int allow)
-{
-    sys.calls.push_back(L"opt-in " + Join(allow));
-    return 0;
-}
+{ return version->dwBuildNumber = sys.build, Log(L"version " + Join(version->dwOSVersionInfoSize), sys.versionStatus); }
+int WINAPI FakeAllowDarkModeForApp(int allow) { return Log(L"opt-in " + Join(allow), 0); }
 
 FARPROC WINAPI FakeGetProcAddress(HMODULE module, const char* name)
 {
@@ -100,15 +76,9 @@ FARPROC WINAPI FakeGetProcAddress(HMODULE module, const char* name)
     return realGetProcAddress(module, name);
 }
 int WINAPI RecordDrawTextW(HDC dc, const WCHAR* text, int length, RECT* rect, UINT format)
-{
-    sys.texts.push_back(std::wstring(text) + L" " + Join(rect->left, format));
-    return realDrawTextW(dc, text, length, rect, format);
-}
+{ return sys.texts.push_back(std::wstring(text) + L" " + Join(rect->left, format)), realDrawTextW(dc, text, length, rect, format); }
 BOOL WINAPI RecordRemoveWindowSubclass(HWND window, SUBCLASSPROC proc, UINT_PTR id)
-{
-    sys.calls.push_back(L"unsubclass " + Join((LONG_PTR)window, proc == ListViewHeaderSubclassProc, id));
-    return realRemoveWindowSubclass(window, proc, id);
-}
+{ return Log(L"unsubclass " + Join((LONG_PTR)window, proc == ListViewHeaderSubclassProc, id), realRemoveWindowSubclass(window, proc, id)); }
 
 // The tests' own dialog: controls 100 to 106, made before the theme hook runs.
 enum { kGroup = 100, kCheck, kRadio, kReadOnly, kLabel, kList, kEmptyList };
@@ -246,7 +216,7 @@ TEST_F(ThemeTest, DarkDialogShowsLightTextOnDarkBackground)
     sys.themeOpens = false;   // Wine's answer: group boxes fall back to classic drawing
     Open(IDD_MAIN, MainDlgProc, true);
     EXPECT_EQ(L"|", sys.themes[FindWindowExW(dialog, nullptr, L"Button", L"Live tracing")]);
-    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    DarkPass();   // ends with a full redraw
     RECT label = {14, 114, 42, 123};   // "Level :"
     MapDialogRect(dialog, &label);
     EXPECT_EQ(RGB(32, 32, 32), Pixel(dialog, 2, label.top));
@@ -332,7 +302,7 @@ TEST_F(ThemeTest, ListViewsTakeTheColoursAndADarkHeader)
     SendMessageW(header, HDM_GETITEMRECT, 2, (LPARAM)&last);
     GetClientRect(header, &client);
     sys.texts.clear();
-    RedrawWindow(header, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    RunOnUiThread(run, [header] { RedrawWindow(header, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW); });
     const int kFormat = DT_END_ELLIPSIS | DT_NOPREFIX | DT_SINGLELINE | DT_VCENTER;
     EXPECT_EQ((Calls{L"Name " + Join(first.left + 6, kFormat), L"A title far too long for its column " + Join(first.right + 6, kFormat),
                      L"Size " + Join(last.left + 6, kFormat)}), sys.texts) << "left-aligned, with an ellipsis";
