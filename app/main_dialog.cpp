@@ -10,6 +10,7 @@
 #include "export/log_export.h"
 #include "live/live_window.h"
 #include "res/resource.h"
+#include "theme/theme_window.h"
 #include "tracing/autologger.h"
 
 MainDialogState mainDialog;
@@ -153,6 +154,9 @@ int RunQuorvelTrace(HINSTANCE instance)
 
 INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    INT_PTR themed;
+    if (HandleThemeMessage(dialog, message, wParam, lParam, &themed))
+        return themed;
     switch (message) {
     case WM_INITDIALOG:
         return OnInitDialog(dialog);

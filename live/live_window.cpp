@@ -17,6 +17,7 @@
 #include "live/status_bar.h"
 #include "res/resource.h"
 #include "theme/theme_palette.h"
+#include "theme/theme_window.h"
 #include "tracing/trace_session.h"
 
 #define LIVE_VIEW_TEXT_LIMIT    0x3FFFFFFF
@@ -384,6 +385,9 @@ static void OnDestroy(HWND window)
 
 INT_PTR CALLBACK LiveDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    INT_PTR themed;
+    if (HandleThemeMessage(window, message, wParam, lParam, &themed))
+        return themed;
     switch (message) {
     case WM_INITDIALOG:
         return OnInitDialog(window, lParam);

@@ -19,6 +19,7 @@ qv_install_packages() {
   command -v xauth >/dev/null || missing+=(xauth)
   command -v import >/dev/null || missing+=(imagemagick)
   command -v cmake >/dev/null || missing+=(cmake)
+  command -v python3 >/dev/null || missing+=(python3)
   [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
   if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"

@@ -1,0 +1,327 @@
+// Both dialogs, and a dialog of the tests' own with the controls they lack,
+// in the light and dark app theme. Wine has no dark visual styles, no
+// uxtheme ordinal 135 and no dark title bar: a patched GetProcAddress hands
+// the theming recording fakes of the functions it looks up.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <uxtheme.h>
+
+#include <algorithm>
+#include <map>
+
+#include "app/main_dialog.h"
+#include "etw_emulation/etw_emulation.h"
+#include "live/live_window.h"
+#include "res/resource.h"
+#include "test_support/import_patch.h"
+#include "test_support/ui_driver.h"
+#include "tests/live_test_support.h"
+#include "theme/list_view_theme.h"
+#include "theme/theme_window.h"
+
+namespace {
+
+typedef std::vector<std::wstring> Calls;
+const WCHAR kExplorer[] = L"DarkMode_Explorer|null", kCfd[] = L"DarkMode_CFD|null", kDark[] = L"DarkMode_DarkTheme|null";
+decltype(&GetProcAddress) realGetProcAddress;   // each set with its patch
+decltype(&DrawTextW) realDrawTextW;
+decltype(&RemoveWindowSubclass) realRemoveWindowSubclass;
+
+// The system as the fakes play it, and what it was asked (on the dialog's
+// thread, read once that has answered).
+struct {
+    DWORD build;
+    LONG versionStatus;
+    bool hasVersion, themeOpens;
+    BYTE groupBoxGreen;
+    HRESULT titleBar20;
+    Calls calls, texts;                    // texts: DrawTextW's text, left edge and format
+    std::map<HWND, std::wstring> themes;   // the last SetWindowTheme per window
+} sys;
+std::wstring Text(const WCHAR* text) { return text != nullptr ? text : L"null"; }
+std::wstring Num(long long n) { return std::to_wstring(n); }
+template <typename... T> std::wstring Join(const T&... parts) { return ((Num(parts) + L" ") + ...); }
+
+template <typename R> R Log(const std::wstring& call, R result) { return sys.calls.push_back(call), result; }
+
+HRESULT WINAPI FakeSetWindowTheme(HWND w, const WCHAR* name, const WCHAR* list) { return sys.themes[w] = Text(name) + L"|" + Text(list), S_OK; }
+HRESULT WINAPI FakeDwmSetWindowAttribute(HWND, DWORD attribute, const void* value, DWORD size)
+{ return Log(L"title bar " + Join(attribute, *(const BOOL*)value, size), attribute == 20 ? sys.titleBar20 : S_OK); }
+HTHEME WINAPI FakeOpenThemeData(HWND window, const WCHAR* classes)
+{ return Log(L"open " + Text(classes) + L" " + Num(window != nullptr), sys.themeOpens ? (HTHEME)&sys : nullptr); }
+HRESULT WINAPI FakeGetThemeColor(HTHEME theme, int part, int state, int property, COLORREF* color)
+{ return *color = RGB(0, sys.groupBoxGreen, 0), Log(L"colour " + Join(theme == (HTHEME)&sys, part, state, property), S_OK); }
+HRESULT WINAPI FakeCloseThemeData(HTHEME theme) { return Log(L"close " + Join(theme == (HTHEME)&sys), S_OK); }
+LONG WINAPI FakeRtlGetVersion(RTL_OSVERSIONINFOW* version)
+{ return version->dwBuildNumber = sys.build, Log(L"version " + Join(version->dwOSVersionInfoSize), sys.versionStatus); }
+int WINAPI FakeAllowDarkModeForApp(int allow) { return Log(L"opt-in " + Join(allow), 0); }
+
+FARPROC WINAPI FakeGetProcAddress(HMODULE module, const char* name)
+{
+    static const struct { const WCHAR* dll; const char* name; void* fake; } kFakes[] = {
+        {L"uxtheme.dll", "SetWindowTheme", (void*)FakeSetWindowTheme},
+        {L"uxtheme.dll", "OpenThemeData", (void*)FakeOpenThemeData},
+        {L"uxtheme.dll", "GetThemeColor", (void*)FakeGetThemeColor},
+        {L"uxtheme.dll", "CloseThemeData", (void*)FakeCloseThemeData},
+        {L"uxtheme.dll", MAKEINTRESOURCEA(135), (void*)FakeAllowDarkModeForApp},
+        {L"dwmapi.dll", "DwmSetWindowAttribute", (void*)FakeDwmSetWindowAttribute},
+        {L"ntdll.dll", "RtlGetVersion", (void*)FakeRtlGetVersion},
+    };
+    for (const auto& fake : kFakes) {
+        bool same = IS_INTRESOURCE(name) ? name == fake.name : !IS_INTRESOURCE(fake.name) && strcmp(name, fake.name) == 0;
+        if (same && module == GetModuleHandleW(fake.dll))
+            return sys.hasVersion || fake.fake != FakeRtlGetVersion ? (FARPROC)fake.fake : nullptr;
+    }
+    return realGetProcAddress(module, name);
+}
+int WINAPI RecordDrawTextW(HDC dc, const WCHAR* text, int length, RECT* rect, UINT format)
+{ return sys.texts.push_back(std::wstring(text) + L" " + Join(rect->left, format)), realDrawTextW(dc, text, length, rect, format); }
+BOOL WINAPI RecordRemoveWindowSubclass(HWND window, SUBCLASSPROC proc, UINT_PTR id)
+{ return Log(L"unsubclass " + Join((LONG_PTR)window, proc == ListViewHeaderSubclassProc, id), realRemoveWindowSubclass(window, proc, id)); }
+
+// The tests' own dialog: controls 100 to 106, made before the theme hook runs.
+enum { kGroup = 100, kCheck, kRadio, kReadOnly, kLabel, kList, kEmptyList };
+INT_PTR CALLBACK OwnDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const struct { const WCHAR* className; DWORD style; } kControls[] = {{L"Button", BS_GROUPBOX},
+        {L"Button", BS_AUTOCHECKBOX}, {L"Button", BS_AUTORADIOBUTTON}, {L"Edit", ES_READONLY},
+        {L"Static", SS_LEFT}, {WC_LISTVIEWW, LVS_REPORT}, {WC_LISTVIEWW, LVS_REPORT}};
+    const struct { const WCHAR* title; int width, format; } kColumns[] = {
+        {L"Name", 60, LVCFMT_LEFT}, {L"A title far too long for its column", 90, LVCFMT_LEFT}, {L"Size", 80, LVCFMT_RIGHT}};
+    for (int id = kGroup; message == WM_INITDIALOG && id <= kEmptyList; ++id)
+        CreateWindowExW(0, kControls[id - kGroup].className, L"Text", WS_CHILD | WS_VISIBLE | kControls[id - kGroup].style,
+                        5, id < kList ? 30 * (id - kGroup) : 150 + 70 * (id - kList), 300, id < kList ? 25 : 60, dialog,
+                        (HMENU)(INT_PTR)id, nullptr, nullptr);
+    for (const auto& c : kColumns) {
+        LVCOLUMNW column = {LVCF_TEXT | LVCF_WIDTH | LVCF_FMT, c.format, c.width, (WCHAR*)c.title, 0, 0, 0, 0, 0, 0, 0};
+        if (message == WM_INITDIALOG)
+            SendDlgItemMessageW(dialog, kList, LVM_INSERTCOLUMNW, 3, (LPARAM)&column);
+    }
+    INT_PTR result;
+    if (message == WM_CLOSE)
+        return EndDialog(dialog, 0);
+    return HandleThemeMessage(dialog, message, wParam, lParam, &result) ? result : FALSE;
+}
+struct alignas(4) { DLGTEMPLATE header; WORD menu, windowClass, title; } ownTemplate = {
+    {WS_POPUP | WS_CAPTION | WS_VISIBLE, 0, 0, 0, 0, 220, 200}, 0, 0, 0};
+
+COLORREF Pixel(HWND window, int x, int y)
+{
+    HDC dc = GetDC(window);
+    COLORREF colour = GetPixel(dc, x, y);
+    ReleaseDC(window, dc);
+    return colour;
+}
+int LightPixels(HWND window, RECT r)   // text in DarkTextColor, smoothed or not
+{
+    int count = 0;
+    for (int y = r.top; y < r.bottom; ++y)
+        for (int x = r.left; x < r.right; ++x)
+            count += GetGValue(Pixel(window, x, y)) >= 200;
+    return count;
+}
+
+class ThemeTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        realGetProcAddress = patch.original<decltype(&GetProcAddress)>();
+        ASSERT_NE(nullptr, LoadLibraryW(L"riched20.dll"));
+        EtwEmuReset();
+        sys.build = 19045, sys.versionStatus = 0, sys.titleBar20 = S_OK, sys.groupBoxGreen = 255;
+        sys.hasVersion = sys.themeOpens = true;
+        sys.calls.clear(), sys.themes.clear(), sys.texts.clear();
+        themeState.darkModeOptedIn = themeState.darkButtonThemeUsable = FALSE, themeState.osBuildNumber = 0;
+    }
+    void TearDown() override { Close(); }
+    void Open(int templateId, DLGPROC proc, bool dark)
+    {
+        setting.SetDark(dark);
+        run = templateId ? StartModalDialog(templateId, proc, 5) : StartUiThread([] {
+            return DialogBoxIndirectParamW(nullptr, &ownTemplate.header, nullptr, OwnDlgProc, 0);
+        });
+        ASSERT_TRUE(WaitUntil([&] { return (dialog = FindTopWindow(L"#32770", nullptr)) != nullptr; }));
+    }
+    void Close()
+    {
+        if (run != nullptr)
+            PostMessageW(dialog, WM_CLOSE, 0, 0);
+        EXPECT_EQ(run != nullptr ? 0 : -2, FinishUiThread(run, 2 * UI_WAIT_MS));
+        run = nullptr;
+    }
+    void Switch(bool dark, const WCHAR* text = L"ImmersiveColorSet")
+    {
+        sys.calls.clear(), sys.themes.clear(), setting.SetDark(dark);
+        SendMessageW(dialog, WM_SETTINGCHANGE, 0, (LPARAM)text);
+    }
+    void DarkPass() { RunOnUiThread(run, [this] { ApplyWindowTheme(dialog); }); }
+    HWND Control(int id) { return GetDlgItem(dialog, id); }
+    size_t MarkedControls()
+    {
+        size_t marked = 0;
+        for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
+            marked += GetPropW(c, DARK_CONTROL_PROPERTY) == (HANDLE)1;
+        return marked;
+    }
+
+    ImportPatch patch{"kernel32.dll", "GetProcAddress", (void*)FakeGetProcAddress};
+    ThemeSetting setting;
+    UiDialogRun* run = nullptr;
+    HWND dialog = nullptr;
+};
+
+TEST_F(ThemeTest, BothDialogsFollowTheSettingAtStartAndWhenItChanges)
+{
+    const struct { int templateId; DLGPROC proc; std::vector<std::pair<int, const WCHAR*>> themes; } kDialogs[] = {
+        {IDD_MAIN, MainDlgProc, {{IDC_LIVE_TRACING, kExplorer}, {IDC_LEVEL, kCfd}, {IDC_ADVANCED, kExplorer},
+            {IDC_ENABLE, kExplorer}, {IDC_DISABLE, kExplorer}, {IDC_SAVE_LOG, kExplorer}, {-1, kDark}, {-2, kDark}}},
+        {IDD_LIVE, LiveDlgProc, {{IDC_LIVE_PAUSE, kExplorer}, {IDC_LIVE_CLEAR, kExplorer}, {IDC_LIVE_COPY, kExplorer},
+            {IDC_LIVE_SAVE, kExplorer}, {IDC_LIVE_LEVEL, kCfd}, {IDC_LIVE_FIND, kCfd}, {IDC_LIVE_AUTOSCROLL, kDark},
+            {IDC_LIVE_VIEW, kExplorer}}},
+    };
+    const struct { bool dark; const WCHAR* text; Calls calls; } kSteps[] = {
+        {true, nullptr, {}}, {true, L"Policy", {}}, {true, L"immersivecolorset", {}},
+        {true, L"ImmersiveColorSet", {L"version 276 ", L"opt-in 1 ", L"title bar 20 1 4 ",
+                                      L"open DarkMode_DarkTheme::Button 0", L"colour 1 4 1 3803 ", L"close 1 "}},
+        {false, L"ImmersiveColorSet", {L"title bar 20 0 4 "}},
+        {true, L"ImmersiveColorSet", {L"title bar 20 1 4 "}},   // opted in and probed once only
+        {true, nullptr, {L"title bar 20 1 4 "}},                 // opened dark
+    };
+    for (const auto& d : kDialogs) {
+        SetUp();
+        Open(d.templateId, d.proc, false);
+        EXPECT_EQ(Calls{L"title bar 20 0 4 "}, sys.calls) << "light at start";
+        EXPECT_EQ(0u, sys.themes.size() + MarkedControls());
+        for (const auto& step : kSteps) {
+            SCOPED_TRACE(testing::Message() << "dialog " << d.templateId << ", " << step.dark << " " << Text(step.text).c_str());
+            if (&step != std::end(kSteps) - 1)
+                Switch(step.dark, step.text);
+            else
+                Close(), sys.calls.clear(), sys.themes.clear(), Open(d.templateId, d.proc, true);
+            EXPECT_EQ(step.calls, sys.calls);
+            EXPECT_EQ(step.dark && !step.calls.empty() ? d.themes.size() : 0, MarkedControls());
+            EXPECT_EQ(step.calls.empty() ? 0 : d.themes.size(), sys.themes.size()) << "no other control";
+            for (const auto& [id, theme] : d.themes) {
+                HWND control = id > 0 ? Control(id) : FindWindowExW(dialog, nullptr, L"Button", id == -1 ? L"Live tracing" : L"Persistent tracing");
+                EXPECT_EQ(step.calls.empty() ? L"" : step.dark ? theme : L"null|null", sys.themes[control]) << id;
+            }
+        }
+        Close();
+    }
+}
+
+TEST_F(ThemeTest, DarkDialogShowsLightTextOnDarkBackground)
+{
+    sys.themeOpens = false;   // Wine's answer: group boxes fall back to classic drawing
+    Open(IDD_MAIN, MainDlgProc, true);
+    EXPECT_EQ(L"|", sys.themes[FindWindowExW(dialog, nullptr, L"Button", L"Live tracing")]);
+    DarkPass();   // ends with a full redraw
+    RECT label = {14, 114, 42, 123};   // "Level :"
+    MapDialogRect(dialog, &label);
+    EXPECT_EQ(RGB(32, 32, 32), Pixel(dialog, 2, label.top));
+    EXPECT_LT(10, LightPixels(dialog, label));
+}
+
+TEST_F(ThemeTest, ColourAnswersOfTheDarkTheme)
+{
+    Open(0, OwnDlgProc, true);
+    const COLORREF kKeep = RGB(1, 2, 3), kWindow = RGB(32, 32, 32), kControl = RGB(43, 43, 43), kText = RGB(232, 232, 232);
+    const struct { UINT message; int id; COLORREF brush, text, background; int mode; } kCases[] = {
+        {WM_CTLCOLOREDIT, kReadOnly, kControl, kText, kControl, 0}, {WM_CTLCOLORLISTBOX, kList, kControl, kText, kControl, 0},
+        {WM_CTLCOLORSTATIC, kReadOnly, kControl, kText, kControl, 0}, {WM_CTLCOLORSTATIC, kLabel, kWindow, kText, kKeep, TRANSPARENT},
+        {WM_CTLCOLORSTATIC, kGroup, kWindow, kText, kWindow, OPAQUE}, {WM_CTLCOLORBTN, kCheck, kWindow, kKeep, kKeep, TRANSPARENT},
+        {WM_CTLCOLORDLG, 0, kWindow, kKeep, kKeep, 0}, {WM_CTLCOLORSCROLLBAR, kList, CLR_NONE, kKeep, kKeep, 0},
+        {WM_CTLCOLORMSGBOX, 0, CLR_NONE, kKeep, kKeep, 0},
+    };
+    HDC dc = CreateCompatibleDC(nullptr);
+    for (bool dark : {true, false}) {
+        setting.SetDark(dark);
+        for (const auto& c : kCases) {
+            SCOPED_TRACE(testing::Message() << dark << ", message 0x" << std::hex << c.message << ", control " << c.id);
+            SetTextColor(dc, kKeep), SetBkColor(dc, kKeep), SetBkMode(dc, c.mode == OPAQUE ? TRANSPARENT : OPAQUE);
+            INT_PTR brush = -1;
+            EXPECT_EQ(dark && c.brush != CLR_NONE, HandleThemeMessage(dialog, c.message, (WPARAM)dc, (LPARAM)Control(c.id), &brush));
+            LOGBRUSH colour = {0, CLR_NONE, 0};
+            GetObjectW((HBRUSH)brush, sizeof(colour), &colour);
+            EXPECT_EQ(dark ? c.brush : CLR_NONE, colour.lbColor);
+            EXPECT_EQ(dark ? c.text : kKeep, GetTextColor(dc));
+            EXPECT_EQ(dark ? c.background : kKeep, GetBkColor(dc));
+            EXPECT_EQ(dark && c.mode ? c.mode : c.mode == OPAQUE ? TRANSPARENT : OPAQUE, GetBkMode(dc));
+        }
+    }
+    DeleteDC(dc);
+}
+
+TEST_F(ThemeTest, OptInAndButtonThemeFollowWhatTheSystemHas)
+{
+    Open(0, OwnDlgProc, true);
+    const struct { DWORD build; LONG status; bool hasVersion, opens; BYTE green; HRESULT titleBar20; Calls optIn; const WCHAR *group, *check; } kCases[] = {
+        {17763, 0, true, true, 129, S_OK, {L"version 276 ", L"opt-in 1 "}, kDark, kDark},
+        {17762, 0, true, true, 128, E_INVALIDARG, {L"version 276 "}, L"|", kExplorer},
+        {22000, (LONG)0xC0000001, true, false, 255, S_OK, {L"version 276 "}, L"|", kExplorer},
+        {22000, 0, false, true, 255, S_OK, {}, kDark, kDark},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(testing::Message() << "build " << c.build << ", status " << c.status << ", green " << (int)c.green);
+        SetUp();
+        sys.build = c.build, sys.versionStatus = c.status, sys.hasVersion = c.hasVersion;
+        sys.themeOpens = c.opens, sys.groupBoxGreen = c.green, sys.titleBar20 = c.titleBar20;
+        DarkPass();
+        DarkPass();   // neither the version nor the opt-in is asked again
+        Calls optIn;
+        std::copy_if(sys.calls.begin(), sys.calls.end(), std::back_inserter(optIn), [](const std::wstring& call) {
+            return call.compare(0, 7, L"version") == 0 || call.compare(0, 6, L"opt-in") == 0; });
+        EXPECT_EQ(c.optIn, optIn);
+        EXPECT_EQ(c.titleBar20 != S_OK ? 2 : 0, std::count(sys.calls.begin(), sys.calls.end(), L"title bar 19 1 4 "));
+        EXPECT_EQ(c.group, sys.themes[Control(kGroup)]);
+        EXPECT_EQ(c.group, sys.themes[Control(kRadio)]);
+        EXPECT_EQ(c.check, sys.themes[Control(kCheck)]);
+    }
+}
+
+TEST_F(ThemeTest, ListViewsTakeTheColoursAndADarkHeader)
+{
+    ImportPatch drawText("user32.dll", "DrawTextW", (void*)RecordDrawTextW);
+    ImportPatch removeSubclass("comctl32.dll", "RemoveWindowSubclass", (void*)RecordRemoveWindowSubclass);
+    realDrawTextW = drawText.original<decltype(&DrawTextW)>();
+    realRemoveWindowSubclass = removeSubclass.original<decltype(&RemoveWindowSubclass)>();
+    Open(0, OwnDlgProc, true);
+    HWND list = Control(kList), header = (HWND)SendMessageW(list, LVM_GETHEADER, 0, 0);
+    auto subclassed = [&] {   // the subclass answers the header's pre-paint while the theme is dark
+        NMCUSTOMDRAW draw = {{header, 0, (UINT)NM_CUSTOMDRAW}, CDDS_PREPAINT, nullptr, {}, 0, 0, 0};
+        return SendMessageW(list, WM_NOTIFY, 0, (LPARAM)&draw) == (CDRF_NOTIFYITEMDRAW | CDRF_NOTIFYPOSTPAINT);
+    };
+    auto colours = [&] { return Join(SendMessageW(list, LVM_GETBKCOLOR, 0, 0), SendMessageW(list, LVM_GETTEXTBKCOLOR, 0, 0),
+                                     SendMessageW(list, LVM_GETTEXTCOLOR, 0, 0)); };
+    DarkPass();
+    EXPECT_TRUE(subclassed());
+    EXPECT_EQ(Join(RGB(43, 43, 43), RGB(43, 43, 43), RGB(232, 232, 232)), colours());
+    RECT first, last, client;
+    SendMessageW(header, HDM_GETITEMRECT, 0, (LPARAM)&first);
+    SendMessageW(header, HDM_GETITEMRECT, 2, (LPARAM)&last);
+    GetClientRect(header, &client);
+    sys.texts.clear();
+    RunOnUiThread(run, [header] { RedrawWindow(header, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW); });
+    const int kFormat = DT_END_ELLIPSIS | DT_NOPREFIX | DT_SINGLELINE | DT_VCENTER;
+    EXPECT_EQ((Calls{L"Name " + Join(first.left + 6, kFormat), L"A title far too long for its column " + Join(first.right + 6, kFormat),
+                     L"Size " + Join(last.left + 6, kFormat)}), sys.texts) << "left-aligned, with an ellipsis";
+    EXPECT_EQ(RGB(43, 43, 43), Pixel(header, first.left + 2, first.top + 2));
+    EXPECT_EQ(RGB(80, 80, 80), Pixel(header, first.right - 1, first.top + 2)) << "divider";
+    EXPECT_EQ(RGB(80, 80, 80), Pixel(header, first.left + 2, first.bottom - 1)) << "bottom line";
+    EXPECT_LT(5, LightPixels(header, first)) << "title";
+    EXPECT_EQ(RGB(43, 43, 43), Pixel(header, (last.right + client.right) / 2, client.bottom / 2)) << "empty area";
+    EXPECT_EQ(RGB(43, 43, 43), Pixel((HWND)SendMessageW(Control(kEmptyList), LVM_GETHEADER, 0, 0), 10, 5)) << "no item";
+
+    DarkPass();
+    Switch(false);
+    EXPECT_EQ(Join(GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_WINDOWTEXT)), colours());
+    setting.SetDark(true);
+    EXPECT_FALSE(subclassed()) << "one light pass removes what two dark passes installed";
+    DarkPass();
+    sys.calls.clear();
+    RunOnUiThread(run, [list] { DestroyWindow(list); });
+    EXPECT_EQ(Calls{L"unsubclass " + Join((LONG_PTR)list, 1, 1)}, sys.calls);
+}
+
+}  // namespace
