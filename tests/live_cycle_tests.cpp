@@ -24,9 +24,10 @@ struct Resources {
 
 // Wine answers 0 to GetProcessHandleCount and GetGuiResources. There the
 // system's handle list, Wine's GDI handle table (an entry's type byte at
-// offset 14) and the windows of the process stand in. Device contexts with
-// their regions and bitmaps are left out: Wine's DC cache grows to its limit
-// at its own pace.
+// offset 14) and the windows of the process stand in. Fonts, brushes, pens
+// and palettes are counted: device contexts with their regions and surfaces
+// (Wine's DC cache) and bitmaps (the Save dialog's icons) are cached at
+// Wine's own pace.
 DWORD SystemHandleCount()
 {
     struct Entry { PVOID object; ULONG_PTR pid, handle; ULONG access; USHORT creator, type; ULONG attributes, reserved; };
@@ -54,8 +55,7 @@ DWORD WineGdiObjects()
                                                : nullptr;
     DWORD count = 0;
     for (int i = 0; table != nullptr && i < 0x10000; ++i)
-        count += table[24 * i + 14] != 0 && table[24 * i + 14] != 1 && table[24 * i + 14] != 4 &&
-                 table[24 * i + 14] != 5;
+        count += table[24 * i + 14] >= 8 && table[24 * i + 14] != 9;
     return count;
 }
 
