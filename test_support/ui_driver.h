@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#define UI_WAIT_MS 5000
+#define UI_WAIT_MS 30000   // a hang guard: every wait ends as soon as its condition holds
 
 // Waits until `condition` holds, polling every few milliseconds; FALSE on timeout.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = UI_WAIT_MS);

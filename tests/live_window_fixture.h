@@ -69,12 +69,22 @@ protected:
         }
     }
 
+    // Closes the window with its close box; a message box or Save dialog
+    // that a failed test left open is closed too, so that the next test
+    // starts with no window.
     void Close(DWORD timeoutMs = UI_WAIT_MS + LIVE_CONSUMER_WAIT_MS)
     {
         if (run == nullptr)
             return;
         if (IsWindow(window))
             CloseWithCloseBox(window);
+        for (int round = 0; round < 20 && WaitForSingleObject(run->thread, 500) == WAIT_TIMEOUT; ++round) {
+            EnumThreadWindows(run->threadId, [](HWND left, LPARAM) -> BOOL {
+                if (IsWindowVisible(left))
+                    PostMessageW(left, WM_CLOSE, 0, 0);
+                return TRUE;
+            }, 0);
+        }
         EXPECT_EQ(0, FinishUiThread(run, timeoutMs));
         run = nullptr;
     }

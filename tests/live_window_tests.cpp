@@ -1,6 +1,6 @@
 // Opening and closing the Live Tracing window: its controls, the level it
-// starts with, the single instance, a trace that cannot start, no memory,
-// teardown, a consumer outliving the wait, and the theme.
+// starts with, the single instance, a trace or a consumer that cannot start,
+// no memory, teardown, a consumer outliving the wait; its layout.
 #include "tests/live_window_fixture.h"
 
 #include <stdlib.h>
@@ -217,28 +217,51 @@ TEST_F(LiveWindowTest, NoMemoryForTheStoreClosesTheWindow)
     EXPECT_EQ(nullptr, liveState.window);
 }
 
-TEST_F(LiveWindowTest, ColoursFollowTheThemeWhenTheSystemAnnouncesIt)
+TEST_F(LiveWindowTest, LayoutFollowsTheWindowSize)
 {
-    theme.SetDark(true);
     Open();
-    Log(4, L"Card::Read(9) : ATR read");
-    ASSERT_TRUE(WaitForLastBody(L"ATR read"));
-    auto textColour = [&] { return RichEditFormatAt(view, RichEditLineStart(view, 1) + 3).crTextColor; };
-    auto background = [&] {
-        COLORREF old = (COLORREF)SendMessageW(view, EM_SETBKGNDCOLOR, 0, RGB(1, 2, 3));
-        SendMessageW(view, EM_SETBKGNDCOLOR, 0, old);
-        return old;
+    const int kManaged[] = {IDC_LIVE_PAUSE, IDC_LIVE_CLEAR, IDC_LIVE_COPY, IDC_LIVE_SAVE, IDC_LIVE_LEVEL_LABEL,
+                            IDC_LIVE_LEVEL, IDC_LIVE_FIND_LABEL, IDC_LIVE_FIND, IDC_LIVE_AUTOSCROLL, IDC_LIVE_VIEW};
+    auto rects = [&] {
+        std::vector<RECT> all;
+        for (int id : kManaged)
+            all.push_back(ChildRect(window, id));
+        return all;
     };
-    EXPECT_EQ(RGB(232, 232, 232), textColour());
-    EXPECT_EQ(RGB(43, 43, 43), background());
+    RECT opened;
+    GetWindowRect(window, &opened);
+    auto resize = [&](int dx, int dy) {
+        RunOnUiThread(run, [&] { SetWindowPos(window, nullptr, 0, 0, opened.right - opened.left + dx,
+                                              opened.bottom - opened.top + dy, SWP_NOMOVE | SWP_NOZORDER); });
+    };
+    std::vector<RECT> before = rects();
+    int rightMargin = ClientSize(window).cx - before.back().right;
+    resize(100, 80);
+    std::vector<RECT> after = rects();
+    for (size_t i = 0; i < after.size(); ++i) {
+        int id = kManaged[i];
+        RECT want = before[i];
+        OffsetRect(&want, id == IDC_LIVE_AUTOSCROLL ? 100 : 0, 0);
+        want.right += id == IDC_LIVE_FIND || id == IDC_LIVE_VIEW ? 100 : 0;
+        want.bottom += id == IDC_LIVE_VIEW ? 80 : 0;
+        EXPECT_TRUE(EqualRect(&want, &after[i])) << "control " << id;
+    }
+    RECT bar;
+    GetWindowRect(statusBar, &bar);
+    MapWindowPoints(HWND_DESKTOP, window, (POINT*)&bar, 2);
+    EXPECT_EQ(after.back().bottom + after.back().left, bar.top) << "the gap is the view's left margin";
+    EXPECT_EQ(ClientSize(window).cy, bar.bottom);
 
-    theme.SetDark(false);
-    SendMessageW(window, WM_SETTINGCHANGE, 0, (LPARAM)L"intl");
-    EXPECT_EQ(RGB(232, 232, 232), textColour()) << "other settings are ignored";
-    SendMessageW(window, WM_SETTINGCHANGE, 0, (LPARAM)L"ImmersiveColorSet");
-    EXPECT_EQ(RGB(0, 0, 0), textColour());
-    EXPECT_EQ(GetSysColor(COLOR_WINDOW), background());
-    EXPECT_EQ(L"ATR read", LastBody());
+    RunOnUiThread(run, [&] { ShowWindow(window, SW_MINIMIZE); ShowWindow(window, SW_RESTORE); });
+    EXPECT_EQ(0, memcmp(after.data(), rects().data(), after.size() * sizeof(RECT))) << "minimise, restore";
+    resize(-10000, -10000);
+    RECT smallest;
+    GetWindowRect(window, &smallest);
+    EXPECT_EQ(opened.right - opened.left, smallest.right - smallest.left);
+    EXPECT_EQ((opened.bottom - opened.top) / 2, smallest.bottom - smallest.top);
+    RunOnUiThread(run, [&] { ShowWindow(window, SW_MAXIMIZE); });
+    EXPECT_GE(ClientSize(window).cx, GetSystemMetrics(SM_CXSCREEN) - 16) << "maximised";
+    EXPECT_EQ(rightMargin, ClientSize(window).cx - ChildRect(window, IDC_LIVE_VIEW).right);
 }
 
 }  // namespace
