@@ -188,28 +188,6 @@ TEST_F(LiveWindowTest, SaveAsksBeforeReplacingAFile)
     EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(path).compare(0, 2, "\xFF\xFE") == 0; }));
 }
 
-TEST_F(LiveWindowTest, SaveReportsAFileItCannotCreate)
-{
-    TempDir directory;
-    std::wstring path = directory / L"locked.txt";
-    HANDLE holder = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
-    Open();
-    ClickButton(window, IDC_LIVE_SAVE);
-    ASSERT_TRUE(AnswerSaveDialog(window, path.c_str()));
-    MessageBoxSeen box;
-    ASSERT_TRUE(WaitForMessageBox(&box));
-    if (box.text.find(L"already exists") != std::wstring::npos) {
-        EXPECT_TRUE(PressMessageBoxButton(box, IDYES));
-        ASSERT_TRUE(WaitForMessageBox(&box, window));
-    }
-    EXPECT_EQ(L"Live Tracing", box.caption);
-    EXPECT_EQ(L"Unable to create the file (0x00000020)", box.text);
-    EXPECT_EQ((UINT)MB_ICONERROR, box.icon);
-    EXPECT_TRUE(PressMessageBoxButton(box, IDOK));
-    CloseHandle(holder);
-}
-
 // A full disk: every write to a file fails.
 BOOL WINAPI WriteToFullDisk(HANDLE file, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED)
 {
@@ -219,27 +197,37 @@ BOOL WINAPI WriteToFullDisk(HANDLE file, LPCVOID, DWORD, LPDWORD written, LPOVER
     return FALSE;
 }
 
-TEST_F(LiveWindowTest, SaveReportsAFailedWriteAfterClosingTheFile)
+// A file that cannot be created (another program holds it) or written (a
+// full disk) is reported; the written one is closed before the message.
+TEST_F(LiveWindowTest, SaveReportsAFileItCannotCreateOrWrite)
 {
     TempDir directory;
-    std::wstring path = directory / L"full.txt";
+    std::wstring locked = directory / L"locked.txt", full = directory / L"full.txt";
+    HANDLE holder = CreateFileW(locked.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
     Open();
+    auto expectReport = [&](const std::wstring& path, const WCHAR* text) {
+        ClickButton(window, IDC_LIVE_SAVE);
+        ASSERT_TRUE(AnswerSaveDialog(window, path.c_str()));
+        MessageBoxSeen box;
+        ASSERT_TRUE(WaitForMessageBox(&box));
+        if (box.text.find(L"already exists") != std::wstring::npos) {
+            EXPECT_TRUE(PressMessageBoxButton(box, IDYES));
+            ASSERT_TRUE(WaitForMessageBox(&box, window));
+        }
+        EXPECT_EQ(L"Live Tracing", box.caption);
+        EXPECT_EQ(text, box.text);
+        EXPECT_EQ((UINT)MB_ICONERROR, box.icon);
+        HANDLE exclusive = CreateFileW(full.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_EQ(path == full, exclusive != INVALID_HANDLE_VALUE) << "closed before the message";
+        CloseHandle(exclusive);
+        EXPECT_TRUE(PressMessageBoxButton(box, IDOK));
+    };
+    expectReport(locked, L"Unable to create the file (0x00000020)");
     ImportPatch patch("kernel32.dll", "WriteFile", (void*)WriteToFullDisk);
-    ASSERT_TRUE(patch.active());
-    ClickButton(window, IDC_LIVE_SAVE);
-    ASSERT_TRUE(AnswerSaveDialog(window, path.c_str()));
-    MessageBoxSeen box;
-    ASSERT_TRUE(WaitForMessageBox(&box, window));
-    EXPECT_EQ(L"Live Tracing", box.caption);
-    EXPECT_EQ(L"Unable to write the file (0x00000070)", box.text);
-    EXPECT_EQ((UINT)MB_ICONERROR, box.icon);
-    HANDLE exclusive = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_NE(INVALID_HANDLE_VALUE, exclusive) << "closed before the message";
-    CloseHandle(exclusive);
-    EXPECT_TRUE(PressMessageBoxButton(box, IDOK));
+    expectReport(full, L"Unable to write the file (0x00000070)");
+    CloseHandle(holder);
 }
-
-
 
 TEST(ContextMenuTest, PidAtColumn19)
 {
@@ -395,7 +383,12 @@ TEST_F(LiveMenuTest, KeysInTheView)
     // Ctrl held while the key's messages go through the window's own loop.
     auto pressWithControl = [&](UINT key, const std::function<bool()>& done) {
         BYTE keys[256];
-        RunOnUiThread(run, [&] { GetKeyboardState(keys); keys[VK_CONTROL] = 0x80; SetKeyboardState(keys); });
+        RunOnUiThread(run, [&] {
+            SetFocus(view);
+            GetKeyboardState(keys);
+            keys[VK_CONTROL] = 0x80;
+            SetKeyboardState(keys);
+        });
         PressKey(window, key);
         EXPECT_TRUE(WaitUntil(done)) << "Ctrl+" << (char)key;
         RunOnUiThread(run, [&] { keys[VK_CONTROL] = 0; SetKeyboardState(keys); });
