@@ -82,6 +82,16 @@ TEST_F(LiveWindowTest, SecondOpeningIsRefusedAndTheFirstKeepsRunning)
     EXPECT_TRUE(WaitForLastBody(L"still watching"));
 }
 
+ImportPatch* threadPatch = nullptr;
+HANDLE WINAPI NoConsumerThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE start,
+                               LPVOID parameter, DWORD flags, LPDWORD id)
+{
+    if (start != ConsumerThreadProc)
+        return threadPatch->original<decltype(&CreateThread)>()(security, stack, start, parameter, flags, id);
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
 TEST_F(LiveWindowTest, TraceThatCannotStartLeavesTwoStatusLines)
 {
     EtwEmuFailCall(kEmuStartTrace, 1, ERROR_ACCESS_DENIED);
@@ -106,6 +116,18 @@ TEST_F(LiveWindowTest, TraceThatCannotStartLeavesTwoStatusLines)
 
     Press(IDC_LIVE_CLEAR);
     EXPECT_EQ(0, LineCount()) << "commands still work";
+}
+
+TEST_F(LiveWindowTest, ConsumerThreadThatCannotStartLeavesAStatusLine)
+{
+    ImportPatch patch("kernel32.dll", "CreateThread", (void*)NoConsumerThread);
+    threadPatch = &patch;
+    Open(5, false);
+    EXPECT_TRUE(WaitForLastBody(L"Unable to start the consumer thread (0x00000008)."));
+    EXPECT_EQ(nullptr, liveState.consumerThread);
+    EXPECT_TRUE(EtwEmuSessionRunning(LIVE_SESSION_NAME)) << "stopped when the window closes";
+    Close();
+    EXPECT_FALSE(EtwEmuSessionRunning(LIVE_SESSION_NAME));
 }
 
 TEST_F(LiveWindowTest, ClosingStopsTheSessionWaitsForTheConsumerAndFreesTheStore)
@@ -162,29 +184,6 @@ TEST_F(LiveWindowTest, ConsumerOutlivingTheWaitRefusesOneOpening)
     EXPECT_TRUE(EtwEmuSessionRunning(LIVE_SESSION_NAME));
     Close();
     waitPatch = nullptr;
-}
-
-ImportPatch* threadPatch = nullptr;
-HANDLE WINAPI NoConsumerThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE start,
-                               LPVOID parameter, DWORD flags, LPDWORD id)
-{
-    if (start != ConsumerThreadProc)
-        return threadPatch->original<decltype(&CreateThread)>()(security, stack, start, parameter, flags, id);
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-}
-
-TEST_F(LiveWindowTest, ConsumerThreadThatCannotStartLeavesAStatusLine)
-{
-    ImportPatch patch("kernel32.dll", "CreateThread", (void*)NoConsumerThread);
-    ASSERT_TRUE(patch.active());
-    threadPatch = &patch;
-    Open(5, false);
-    EXPECT_TRUE(WaitForLastBody(L"Unable to start the consumer thread (0x00000008)."));
-    EXPECT_EQ(nullptr, liveState.consumerThread);
-    EXPECT_TRUE(EtwEmuSessionRunning(LIVE_SESSION_NAME)) << "stopped when the window closes";
-    Close();
-    EXPECT_FALSE(EtwEmuSessionRunning(LIVE_SESSION_NAME));
 }
 
 ImportPatch* callocPatch = nullptr;
