@@ -1,5 +1,5 @@
-// The autologger registration: exactly what Enable writes, what a refused
-// write leaves, and what Disable removes.
+// The autologger registration: exactly what Enable writes, what a failing
+// step leaves and what Disable removes.
 #include <gtest/gtest.h>
 
 #include <objbase.h>
@@ -28,355 +28,189 @@ std::wstring GuidText(const GUID& guid)
     return text;
 }
 
-std::wstring ProviderKey(int index)
+std::wstring ProviderKey(size_t index)
 {
     return kKey + L"\\" + GuidText(providerTable[index]);
 }
 
-size_t StartCalls()
+// Wine lists names sorted: compared as sets.
+std::vector<std::wstring> Sorted(std::vector<std::wstring> names)
 {
-    size_t count = 0;
-    EtwEmuCall call;
-    for (size_t i = 0; i < EtwEmuCallCount(); ++i)
-        count += EtwEmuGetCall(i, &call) && call.function == kEmuStartTrace;
-    return count;
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
-// Registry calls that can be made to fail for one key path or value name.
-std::wstring refuseKeyContaining;
-std::wstring refuseValueNamed;
-std::wstring refuseDeleteContaining;
-std::vector<std::wstring> deletedKeys;
-std::vector<std::wstring> valuesSet;  // names in the order they were written
-int keysCreated = 0;
-
-// The patched functions call the real ones through these: the test's own
-// calls go through the same import table.
-decltype(&RegCreateKeyExW) realRegCreateKeyExW;
-decltype(&RegSetValueExW) realRegSetValueExW;
-decltype(&RegDeleteKeyW) realRegDeleteKeyW;
-
-LONG WINAPI RefusingRegCreateKeyExW(HKEY root, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass,
-                                    DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security,
-                                    PHKEY result, LPDWORD disposition)
+std::wstring LogFile()
 {
-    if (!refuseKeyContaining.empty() && wcsstr(subKey, refuseKeyContaining.c_str()) != nullptr)
-        return ERROR_ACCESS_DENIED;
-    ++keysCreated;
-    return realRegCreateKeyExW(root, subKey, reserved, keyClass, options, access, security, result, disposition);
+    WCHAR windows[MAX_PATH];
+    UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    return std::wstring(windows, length) + L"\\System32\\LogFiles\\WMI\\Quorvel.etl";
 }
 
-LONG WINAPI RefusingRegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type,
-                                   const BYTE* data, DWORD size)
+struct Value {
+    const WCHAR* name;
+    DWORD type;
+    ULONGLONG number;
+    std::wstring text = L"";
+};
+
+// The first `sessionValues` values of the key (in the order of writing) and
+// the first `providerKeys` provider keys, complete but the last, which has
+// its first `lastValues`: each value with its type and exact bytes (strings
+// with their terminator), and nothing else.
+void ExpectRegistration(size_t sessionValues, size_t providerKeys, size_t lastValues)
 {
-    if (!refuseValueNamed.empty() && name != nullptr && refuseValueNamed == name)
-        return ERROR_ACCESS_DENIED;
-    valuesSet.push_back(name != nullptr ? name : L"");
-    return realRegSetValueExW(key, name, reserved, type, data, size);
+    const std::vector<Value> session = {
+        {L"Guid", REG_SZ, 0, GuidText(fileSessionGuid)}, {L"FileName", REG_SZ, 0, LogFile()},
+        {L"FileMax", REG_DWORD, 8}, {L"Start", REG_DWORD, 1}, {L"BufferSize", REG_DWORD, 8},
+        {L"FlushTimer", REG_DWORD, 0}, {L"MaximumBuffers", REG_DWORD, 0}, {L"MinimumBuffers", REG_DWORD, 0},
+        {L"ClockType", REG_DWORD, 1}, {L"MaxFileSize", REG_DWORD, 64}, {L"LogFileMode", REG_DWORD, 0x1300},
+        {L"FileCounter", REG_DWORD, 5}, {L"Status", REG_DWORD, 0}};
+    const std::vector<Value> provider = {
+        {L"Enabled", REG_DWORD, 1}, {L"EnableLevel", REG_DWORD, 5}, {L"EnableProperty", REG_DWORD, 0},
+        {L"Status", REG_DWORD, 0}, {L"MatchAllKeyword", REG_QWORD, 0}, {L"MatchAnyKeyword", REG_QWORD, 0}};
+    std::vector<std::wstring> keys;
+    for (size_t k = 0; k <= providerKeys; ++k) {
+        SCOPED_TRACE(k == 0 ? std::string("the autologger key") : "provider key " + std::to_string(k - 1));
+        std::wstring key = k == 0 ? kKey : ProviderKey(k - 1);
+        size_t count = k == 0 ? sessionValues : k == providerKeys ? lastValues : provider.size();
+        const std::vector<Value>& all = k == 0 ? session : provider;
+        std::vector<std::wstring> names;
+        for (size_t i = 0; i < count; ++i) {
+            const Value& value = all[i];
+            RegistryValue actual = ReadMachineValue(key, value.name);
+            const BYTE* bytes = value.type == REG_SZ ? (const BYTE*)value.text.c_str() : (const BYTE*)&value.number;
+            size_t size = value.type == REG_SZ ? (value.text.size() + 1) * 2 : value.type == REG_DWORD ? 4 : 8;
+            EXPECT_EQ(value.type, actual.type) << std::string(value.name, value.name + wcslen(value.name));
+            EXPECT_EQ(std::vector<BYTE>(bytes, bytes + size), actual.data) << i;
+            names.push_back(value.name);
+        }
+        EXPECT_EQ(Sorted(names), Sorted(MachineValueNames(key)));
+        if (k > 0)
+            keys.push_back(GuidText(providerTable[k - 1]));
+    }
+    EXPECT_EQ(Sorted(keys), Sorted(MachineSubkeyNames(kKey)));
 }
 
-LONG WINAPI RecordingRegDeleteKeyW(HKEY root, LPCWSTR subKey)
+// Writing a value named `refuseValue` is refused.
+std::wstring refuseValue;
+decltype(&RegSetValueExW) realSet;
+
+LONG WINAPI RefusingRegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size)
 {
-    deletedKeys.push_back(subKey);
-    if (!refuseDeleteContaining.empty() && wcsstr(subKey, refuseDeleteContaining.c_str()) != nullptr)
+    if (name != nullptr && refuseValue == name)
         return ERROR_ACCESS_DENIED;
-    return realRegDeleteKeyW(root, subKey);
+    return realSet(key, name, reserved, type, data, size);
 }
 
 class AutologgerTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        refuseKeyContaining.clear();
-        refuseValueNamed.clear();
-        refuseDeleteContaining.clear();
-        deletedKeys.clear();
-        valuesSet.clear();
-        keysCreated = 0;
-    }
-
-    // Wine lists values sorted by name; the order of writing is checked
-    // through the recorded calls instead.
-    static std::vector<std::wstring> Sorted(std::vector<std::wstring> names)
-    {
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    void ExpectDword(const std::wstring& key, const WCHAR* name, DWORD expected)
-    {
-        RegistryValue value = ReadMachineValue(key, name);
-        SCOPED_TRACE(testing::Message() << "value " << std::string(name, name + wcslen(name)));
-        EXPECT_TRUE(value.exists);
-        EXPECT_EQ((DWORD)REG_DWORD, value.type);
-        EXPECT_EQ(4u, value.data.size());
-        EXPECT_EQ(expected, value.AsDword());
-    }
-
-    void ExpectQwordZero(const std::wstring& key, const WCHAR* name)
-    {
-        RegistryValue value = ReadMachineValue(key, name);
-        EXPECT_EQ((DWORD)REG_QWORD, value.type);
-        EXPECT_EQ(8u, value.data.size());
-        EXPECT_EQ(0u, value.AsQword());
-    }
-
-    void ExpectCompleteProviderKey(int index, DWORD level)
-    {
-        SCOPED_TRACE(testing::Message() << "provider " << index);
-        std::wstring key = ProviderKey(index);
-        EXPECT_EQ(Sorted({L"Enabled", L"EnableLevel", L"EnableProperty", L"Status", L"MatchAllKeyword",
-                          L"MatchAnyKeyword"}),
-                  Sorted(MachineValueNames(key)));
-        ExpectDword(key, L"Enabled", 1);
-        ExpectDword(key, L"EnableLevel", level);
-        ExpectDword(key, L"EnableProperty", 0);
-        ExpectDword(key, L"Status", 0);
-        ExpectQwordZero(key, L"MatchAllKeyword");
-        ExpectQwordZero(key, L"MatchAnyKeyword");
+        refuseValue.clear();
+        ASSERT_TRUE(set.active());
+        realSet = set.original<decltype(&RegSetValueExW)>();
     }
 
     PersistentTracingCleanup cleanup;
+    ImportPatch set{"advapi32.dll", "RegSetValueExW", (void*)RefusingRegSetValueExW};
 };
 
-TEST_F(AutologgerTest, EnableWritesExactlyTheRegistration)
-{
-    ImportPatch create("advapi32.dll", "RegCreateKeyExW", (void*)RefusingRegCreateKeyExW);
-    ImportPatch set("advapi32.dll", "RegSetValueExW", (void*)RefusingRegSetValueExW);
-    realRegCreateKeyExW = create.original<decltype(&RegCreateKeyExW)>();
-    realRegSetValueExW = set.original<decltype(&RegSetValueExW)>();
-    SetLastError(0xdeadbeef);
-    ASSERT_TRUE(EnablePersistentTracing(5));
-    EXPECT_EQ(0u, GetLastError());
-
-    std::vector<std::wstring> sessionValues = {L"Guid", L"FileName", L"FileMax", L"Start", L"BufferSize",
-                                               L"FlushTimer", L"MaximumBuffers", L"MinimumBuffers",
-                                               L"ClockType", L"MaxFileSize", L"LogFileMode",
-                                               L"FileCounter", L"Status"};
-    std::vector<std::wstring> written = sessionValues;
-    for (int i = 0; i < PROVIDER_COUNT; ++i) {
-        for (const WCHAR* name : {L"Enabled", L"EnableLevel", L"EnableProperty", L"Status", L"MatchAllKeyword",
-                                  L"MatchAnyKeyword"})
-            written.push_back(name);
-    }
-    EXPECT_EQ(written, valuesSet);
-    EXPECT_EQ(49, keysCreated);  // one create, set and close per value
-    EXPECT_EQ(Sorted(sessionValues), Sorted(MachineValueNames(kKey)));
-
-    RegistryValue guid = ReadMachineValue(kKey, L"Guid");
-    EXPECT_EQ((DWORD)REG_SZ, guid.type);
-    EXPECT_EQ(GuidText(fileSessionGuid), guid.AsString());
-    EXPECT_EQ(38u, guid.AsString().size());
-    EXPECT_EQ(39u * 2, guid.data.size());  // the terminator is counted
-
-    WCHAR windows[MAX_PATH];
-    UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    std::wstring expectedFile = std::wstring(windows, length) + L"\\System32\\LogFiles\\WMI\\Quorvel.etl";
-    RegistryValue fileName = ReadMachineValue(kKey, L"FileName");
-    EXPECT_EQ((DWORD)REG_SZ, fileName.type);
-    EXPECT_EQ(expectedFile, fileName.AsString());
-    EXPECT_EQ((expectedFile.size() + 1) * 2, fileName.data.size());
-
-    const struct { const WCHAR* name; DWORD value; } dwords[] = {
-        {L"FileMax", 8}, {L"Start", 1}, {L"BufferSize", 8}, {L"FlushTimer", 0},
-        {L"MaximumBuffers", 0}, {L"MinimumBuffers", 0}, {L"ClockType", 1}, {L"MaxFileSize", 64},
-        {L"LogFileMode", 0x1300}, {L"FileCounter", 5}, {L"Status", 0},
-    };
-    for (const auto& d : dwords)
-        ExpectDword(kKey, d.name, d.value);
-
-    std::vector<std::wstring> subkeys = MachineSubkeyNames(kKey);
-    ASSERT_EQ(6u, subkeys.size());
-    for (int i = 0; i < PROVIDER_COUNT; ++i)
-        ExpectCompleteProviderKey(i, 5);
-
-    // The file session runs at once and writes the file the registration names.
-    EXPECT_TRUE(EtwEmuSessionRunning(L"Quorvel"));
-    EXPECT_TRUE(PathExists(expectedFile));
-    EXPECT_TRUE(IsPersistentTracingEnabled());
-}
-
-TEST_F(AutologgerTest, EnableOverwritesItsValuesAndKeepsOtherContent)
+// Enable writes the registration in order, then starts the file session. A
+// refused write ends it with its status and starts nothing; what was written
+// before stays, which shows the order. A failed start keeps it all. Other
+// content of the key stays.
+TEST_F(AutologgerTest, EnableWritesTheRegistrationThenStarts)
 {
     DWORD seven = 7;
-    ASSERT_EQ(ERROR_SUCCESS, WriteRegistryValue(kKey.c_str(), L"Start", REG_DWORD, &seven, 4));
-    ASSERT_EQ(ERROR_SUCCESS, WriteRegistryValue(kKey.c_str(), L"Other", REG_DWORD, &seven, 4));
-    ASSERT_EQ(ERROR_SUCCESS, WriteRegistryValue((ProviderKey(2) + L"\\Keep").c_str(), L"Mine",
-                                                REG_DWORD, &seven, 4));
-    ASSERT_EQ(ERROR_SUCCESS, WriteRegistryValue(ProviderKey(2).c_str(), L"EnableLevel", REG_DWORD, &seven, 4));
-
-    ASSERT_TRUE(EnablePersistentTracing(5));
-    ExpectDword(kKey, L"Start", 1);
-    ExpectDword(kKey, L"Other", 7);
-    ExpectDword(ProviderKey(2), L"EnableLevel", 5);
-    ExpectDword(ProviderKey(2) + L"\\Keep", L"Mine", 7);
+    ASSERT_EQ(ERROR_SUCCESS, WriteRegistryValue((ProviderKey(2) + L"\\Keep").c_str(), L"Mine", REG_DWORD, &seven, 4));
+    struct Case {
+        const WCHAR* refused;
+        bool failStart;
+        size_t sessionValues, providerKeys, lastValues;
+    } cases[] = {
+        {L"", false, 13, 6, 6},
+        {L"", true, 13, 6, 6},
+        {L"FileName", false, 1, 0, 0},
+        {L"EnableLevel", false, 13, 1, 1},  // the first provider's second value
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << &c - cases);
+        bool ok = c.refused[0] == L'\0' && !c.failStart;
+        refuseValue = c.refused;
+        if (c.failStart)
+            EtwEmuFailCall(kEmuStartTrace, 1, ERROR_ACCESS_DENIED);
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(ok, !!EnablePersistentTracing(5));
+        EXPECT_EQ(ok ? 0u : (DWORD)ERROR_ACCESS_DENIED, GetLastError());
+        ExpectRegistration(c.sessionValues, c.providerKeys, c.lastValues);
+        EXPECT_EQ(c.refused[0] == L'\0', EtwEmuCallCount() > 0);
+        // The file session writes the file the registration names.
+        EXPECT_EQ(ok, !!EtwEmuSessionRunning(L"Quorvel"));
+        EXPECT_EQ(ok, PathExists(LogFile()));
+        EXPECT_TRUE(IsPersistentTracingEnabled());  // partly registered counts as enabled
+        EXPECT_TRUE(&c != cases || ReadMachineValue(ProviderKey(2) + L"\\Keep", L"Mine").AsDword() == 7);
+        refuseValue.clear();
+        cleanup.Clean();
+    }
 }
 
-TEST_F(AutologgerTest, RefusedWriteLeavesEarlierValuesAndReportsItsStatus)
+// Registry key names go up to 255 characters; two levels of them below a key
+// exceed the 520-unit path buffer of the tree deletion.
+std::wstring TooDeepBelow(const std::wstring& key)
 {
-    ImportPatch create("advapi32.dll", "RegCreateKeyExW", (void*)RefusingRegCreateKeyExW);
-    ImportPatch set("advapi32.dll", "RegSetValueExW", (void*)RefusingRegSetValueExW);
-    ASSERT_TRUE(create.active());
-    ASSERT_TRUE(set.active());
-    realRegCreateKeyExW = create.original<decltype(&RegCreateKeyExW)>();
-    realRegSetValueExW = set.original<decltype(&RegSetValueExW)>();
-
-    // A value of the autologger key itself.
-    refuseValueNamed = L"BufferSize";
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(EnablePersistentTracing(5));
-    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
-    EXPECT_EQ(Sorted({L"Guid", L"FileName", L"FileMax", L"Start"}), Sorted(MachineValueNames(kKey)));
-    EXPECT_TRUE(MachineSubkeyNames(kKey).empty());
-    EXPECT_EQ(0u, StartCalls());
-    EXPECT_TRUE(IsPersistentTracingEnabled());  // partly registered counts as enabled
-
-    // The third provider's key.
-    DeleteMachineTree(kKey);
-    refuseValueNamed.clear();
-    refuseKeyContaining = GuidText(providerTable[2]);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(EnablePersistentTracing(5));
-    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
-    EXPECT_EQ(13u, MachineValueNames(kKey).size());
-    EXPECT_EQ(2u, MachineSubkeyNames(kKey).size());
-    ExpectCompleteProviderKey(0, 5);
-    ExpectCompleteProviderKey(1, 5);
-    EXPECT_FALSE(MachineKeyExists(ProviderKey(2)));
-    EXPECT_EQ(0u, StartCalls());
-}
-
-TEST_F(AutologgerTest, FailedStartKeepsTheCompleteRegistration)
-{
-    EtwEmuFailCall(kEmuStartTrace, 1, ERROR_ACCESS_DENIED);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(EnablePersistentTracing(5));
-    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
-    EXPECT_EQ(13u, MachineValueNames(kKey).size());
-    for (int i = 0; i < PROVIDER_COUNT; ++i)
-        ExpectCompleteProviderKey(i, 5);
-    EXPECT_FALSE(EtwEmuSessionRunning(L"Quorvel"));
-}
-
-TEST_F(AutologgerTest, DisableStopsTheSessionAndDeletesTheRegistration)
-{
-    // Registered with the session running.
-    ASSERT_TRUE(EnablePersistentTracing(5));
-    SetLastError(0xdeadbeef);
-    EXPECT_TRUE(DisablePersistentTracing());
-    EXPECT_EQ(0u, GetLastError());
-    EXPECT_FALSE(EtwEmuSessionRunning(L"Quorvel"));
-    EXPECT_FALSE(MachineKeyExists(kKey));
-    EXPECT_FALSE(IsPersistentTracingEnabled());
-    // The parent key of the autologgers stays.
-    EXPECT_TRUE(MachineKeyExists(L"SYSTEM\\CurrentControlSet\\Control\\WMI\\Autologger"));
-
-    // Registered, session stopped from outside.
-    ASSERT_TRUE(EnablePersistentTracing(5));
-    ASSERT_TRUE(StopTraceSession(TRUE));
-    SetLastError(0xdeadbeef);
-    EXPECT_TRUE(DisablePersistentTracing());
-    EXPECT_EQ(0u, GetLastError());
-    EXPECT_FALSE(MachineKeyExists(kKey));
-
-    // Neither session nor key.
-    SetLastError(0xdeadbeef);
-    EXPECT_TRUE(DisablePersistentTracing());
-    EXPECT_EQ(0u, GetLastError());
-}
-
-TEST_F(AutologgerTest, DisableWhoseStopFailsTouchesNothing)
-{
-    ASSERT_TRUE(EnablePersistentTracing(5));
-    EtwEmuFailCall(kEmuControlTrace, 1, ERROR_ACCESS_DENIED);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DisablePersistentTracing());
-    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
-    EXPECT_TRUE(EtwEmuSessionRunning(L"Quorvel"));
-    EXPECT_EQ(6u, MachineSubkeyNames(kKey).size());
-}
-
-TEST_F(AutologgerTest, DisableReportsARegistrationThatCannotBeDeleted)
-{
-    ASSERT_TRUE(EnablePersistentTracing(5));
-    ImportPatch remove("advapi32.dll", "RegDeleteKeyW", (void*)RecordingRegDeleteKeyW);
-    ASSERT_TRUE(remove.active());
-    realRegDeleteKeyW = remove.original<decltype(&RegDeleteKeyW)>();
-    refuseDeleteContaining = GuidText(providerTable[1]);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DisablePersistentTracing());
-    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
-    // The stop stays done; the registration stays, and the status says so.
-    EXPECT_FALSE(EtwEmuSessionRunning(L"Quorvel"));
-    EXPECT_TRUE(IsPersistentTracingEnabled());
-    EXPECT_TRUE(MachineKeyExists(ProviderKey(1)));
-    EXPECT_FALSE(MachineKeyExists(ProviderKey(0)));  // the first child went before the refusal
-}
-
-TEST_F(AutologgerTest, DeleteRegistryTreeOrderAndEdges)
-{
-    ImportPatch remove("advapi32.dll", "RegDeleteKeyW", (void*)RecordingRegDeleteKeyW);
-    ASSERT_TRUE(remove.active());
-    realRegDeleteKeyW = remove.original<decltype(&RegDeleteKeyW)>();
-    WCHAR path[REGISTRY_PATH_UNITS + 2];
-
-    // Missing key.
-    wcscpy(path, kKey.c_str());
-    EXPECT_TRUE(DeleteRegistryTree(path));
-    EXPECT_EQ(kKey, path);
-
-    // A key without subkeys goes at the first attempt.
+    std::wstring deep = key + L"\\" + std::wstring(255, L'a') + L"\\" + std::wstring(255, L'b');
     DWORD one = 1;
-    ASSERT_EQ(ERROR_SUCCESS, WriteRegistryValue(kKey.c_str(), L"Value", REG_DWORD, &one, 4));
-    deletedKeys.clear();
-    EXPECT_TRUE(DeleteRegistryTree(path));
-    EXPECT_EQ(std::vector<std::wstring>{kKey}, deletedKeys);
-    EXPECT_FALSE(MachineKeyExists(kKey));
+    EXPECT_EQ(ERROR_SUCCESS, WriteRegistryValue(deep.c_str(), L"Value", REG_DWORD, &one, 4));
+    return deep;
+}
 
-    // The full registration: the six provider keys first, then the key.
-    ASSERT_TRUE(EnablePersistentTracing(5));
-    deletedKeys.clear();
-    EXPECT_TRUE(DeleteRegistryTree(path));
-    EXPECT_FALSE(MachineKeyExists(kKey));
-    EXPECT_EQ(kKey, path);  // the caller's text is restored
-    ASSERT_EQ(8u, deletedKeys.size());  // a failed first try, six children, the key
-    EXPECT_EQ(kKey, deletedKeys.front());
-    EXPECT_EQ(kKey, deletedKeys.back());
-    std::vector<std::wstring> children(deletedKeys.begin() + 1, deletedKeys.end() - 1);
-    for (int i = 0; i < PROVIDER_COUNT; ++i) {
-        EXPECT_NE(children.end(), std::find(children.begin(), children.end(), ProviderKey(i)))
-            << "provider " << i;
+// Disable stops first; stopping what does not run counts as stopped. A failed
+// stop deletes nothing; a key that cannot be deleted is reported, the stop
+// left done.
+TEST_F(AutologgerTest, DisableStopsTheSessionThenDeletesTheRegistration)
+{
+    struct Case {
+        bool registered, stopFails, undeletable, ok, running;
+        DWORD error;
+        size_t keysLeft;
+    } cases[] = {
+        {true, false, false, true, false, 0, 0},
+        {false, false, false, true, false, 0, 0},
+        {true, true, false, false, true, ERROR_ACCESS_DENIED, 6},
+        {true, false, true, false, false, ERROR_BUFFER_OVERFLOW, 5},  // the first key went before
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << &c - cases);
+        cleanup.Clean();
+        ASSERT_TRUE(!c.registered || EnablePersistentTracing(5));
+        if (c.stopFails)
+            EtwEmuFailCall(kEmuControlTrace, 1, ERROR_ACCESS_DENIED);
+        if (c.undeletable)
+            TooDeepBelow(ProviderKey(1));
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(c.ok, !!DisablePersistentTracing());
+        EXPECT_EQ(c.error, GetLastError());
+        EXPECT_EQ(c.running, !!EtwEmuSessionRunning(L"Quorvel"));
+        EXPECT_EQ(c.keysLeft > 0, !!IsPersistentTracingEnabled());
+        EXPECT_EQ(c.keysLeft, MachineSubkeyNames(kKey).size());
+        EXPECT_TRUE(MachineKeyExists(L"SYSTEM\\CurrentControlSet\\Control\\WMI\\Autologger"));
     }
 }
 
 TEST_F(AutologgerTest, DeleteRegistryTreeNeverWritesPastItsBuffer)
 {
-    // Registry key names go up to 255 characters; two levels of them exceed
-    // the 520-unit path buffer.
-    std::wstring deep = kKey + L"\\" + std::wstring(255, L'a') + L"\\" + std::wstring(255, L'b');
-    DWORD one = 1;
-    ASSERT_EQ(ERROR_SUCCESS, WriteRegistryValue(deep.c_str(), L"Value", REG_DWORD, &one, 4));
-
+    std::wstring deep = TooDeepBelow(kKey);
     WCHAR path[REGISTRY_PATH_UNITS + 2];
     wmemset(path, 0x5A5A, REGISTRY_PATH_UNITS + 2);
     wcscpy(path, kKey.c_str());
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(DeleteRegistryTree(path));
-    EXPECT_NE(0u, GetLastError());
+    EXPECT_EQ((DWORD)ERROR_BUFFER_OVERFLOW, GetLastError());
     EXPECT_EQ(0x5A5A, path[REGISTRY_PATH_UNITS]);
     EXPECT_EQ(0x5A5A, path[REGISTRY_PATH_UNITS + 1]);
-    EXPECT_EQ(kKey, path);
+    EXPECT_EQ(kKey, path);  // the caller's text is restored
     EXPECT_TRUE(MachineKeyExists(deep));
-}
-
-TEST_F(AutologgerTest, StatusQueryIsTrueForAnEmptyKey)
-{
-    EXPECT_FALSE(IsPersistentTracingEnabled());
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey.c_str(), 0, nullptr, 0, KEY_WRITE,
-                                             nullptr, &key, nullptr));
-    RegCloseKey(key);
-    EXPECT_TRUE(IsPersistentTracingEnabled());
 }
 
 }  // namespace
