@@ -1,14 +1,19 @@
-// The main dialog as a user sees it: texts, the level choice, Enable and
-// Disable with their error box and status, the Advanced panel, closing.
+// The main dialog as a user sees it, "Save the log" with the export's exact
+// bytes included. The Windows directory is a temporary one; the close box
+// ends the dialog with 0.
 #include <gtest/gtest.h>
 
-#include <string>
+#include <algorithm>
+#include <optional>
+#include <regex>
 
 #include "app/main_dialog.h"
 #include "etw_emulation/etw_emulation.h"
+#include "export/log_export.h"
 #include "res/resource.h"
 #include "test_support/import_patch.h"
 #include "test_support/registry.h"
+#include "test_support/temp_dir.h"
 #include "test_support/ui_driver.h"
 #include "tracing/autologger.h"
 #include "tracing/trace_session.h"
@@ -17,261 +22,262 @@ namespace {
 
 const WCHAR kEnabledText[] = L"Status : enabled. Traces are being written to disk.";
 const WCHAR kDisabledText[] = L"Status : disabled. Nothing is being written to disk.";
+const std::wstring kEquals = std::wstring(48, L'=') + L"\r\n", kLine = L"2024-05-06;07:08:09;";
 
-RECT DialogUnits(HWND dialog, int left, int top, int right, int bottom)
+std::wstring fakeWindows;
+UINT WINAPI FakeWindowsDirectory(LPWSTR out, UINT units) { return wcsncpy(out, fakeWindows.c_str(), units), (UINT)fakeWindows.size(); }
+DWORD loadFlags;
+HMODULE WINAPI RefusingLoadLibraryExW(LPCWSTR, HANDLE, DWORD flags) { return loadFlags = flags, SetLastError(ERROR_MOD_NOT_FOUND), nullptr; }
+decltype(&WriteFile) realWriteFile;
+int writeCalls;
+BOOL WINAPI SecondWriteFails(HANDLE file, LPCVOID data, DWORD bytes, LPDWORD written, LPOVERLAPPED overlapped)
+{ return ++writeCalls != 2 ? realWriteFile(file, data, bytes, written, overlapped) : (*written = 0, SetLastError(ERROR_DISK_FULL), FALSE); }
+
+std::string Bytes(const std::wstring& text) { return std::string((const char*)text.data(), text.size() * sizeof(WCHAR)); }
+std::string Text(const std::wstring& text) { return Bytes(text) + std::string(2, '\0'); }   // a payload with its terminator
+LONGLONG Stamp(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second)   // a FILETIME, UTC
 {
-    RECT rect = {left, top, right, bottom};
-    MapDialogRect(dialog, &rect);
-    return rect;
+    SYSTEMTIME time = {year, month, 0, day, hour, minute, second, 0};
+    LARGE_INTEGER stamp;
+    return SystemTimeToFileTime(&time, (FILETIME*)&stamp) ? stamp.QuadPart : 0;
 }
 
 class MainDialogTest : public testing::Test {
 protected:
     void SetUp() override
     {
+        ASSERT_TRUE(windowsDirectory.active());
+        fakeWindows = temp.path();
+        for (const WCHAR* directory : {L"System32", L"System32\\LogFiles", L"System32\\LogFiles\\WMI"})
+            CreateDirectoryW((temp / directory).c_str(), nullptr);
         run = StartModalDialog(IDD_MAIN, MainDlgProc, 0);
-        dialog = WaitForWindow(L"#32770", L"Quorvel Tracing");
-        ASSERT_NE(nullptr, dialog);
+        ASSERT_NE(nullptr, dialog = WaitForWindow(L"#32770", L"Quorvel Tracing"));
     }
-
     void TearDown() override
     {
         if (dialog != nullptr && IsWindow(dialog))
             CloseWithCloseBox(dialog);
         EXPECT_EQ(0, FinishUiThread(run));
     }
-
     bool Visible(int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }
     bool Enabled(int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
-
-    // Posted messages are handled in order: once the Advanced button has
-    // toggled, everything posted before it was handled too.
+    // Posted messages are handled in order: once the button has toggled, all posted before it were handled.
     void ToggleAdvancedAndWait()
     {
         std::wstring before = ItemText(dialog, IDC_ADVANCED);
         ClickButton(dialog, IDC_ADVANCED);
         ASSERT_TRUE(WaitUntil([&] { return ItemText(dialog, IDC_ADVANCED) != before; }));
     }
-
-    void ExpectCentredInWorkArea()
+    // The current log file for 0, ".001" to ".008" for 1 to 8.
+    std::wstring LogPath(int n) { return temp / L"System32\\LogFiles\\WMI\\Quorvel.etl" + (n ? L".00" + std::to_wstring(n) : L""); }
+    std::wstring Banner(int n) { return kEquals + LogPath(n) + L"\r\n" + kEquals; }
+    void WriteLog(int n, const std::vector<std::wstring>& texts)   // events at kLine's time
     {
-        RECT work;
-        ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0));
-        RECT window;
-        GetWindowRect(dialog, &window);
-        int width = window.right - window.left;
-        int height = window.bottom - window.top;
-        EXPECT_EQ(work.left + (work.right - work.left - width) / 2, window.left);
-        int y = work.top + (work.bottom - work.top - height) / 2;
-        EXPECT_EQ(y < work.top ? work.top : y, window.top);
+        std::vector<std::string> payloads(texts.size());
+        std::vector<EtwEmuFileEvent> events;
+        for (size_t i = 0; i < texts.size(); ++i)
+            payloads[i] = Text(texts[i]), events.push_back({providerTable[2], 4, 4242, 77, Stamp(2024, 5, 6, 7, 8, 9), payloads[i].data(), (ULONG)payloads[i].size()});
+        ASSERT_EQ(0u, EtwEmuWriteLogFile(LogPath(n).c_str(), L"Quorvel", events.data(), events.size()));
     }
+    void SaveAs(const std::wstring& path) { ClickButton(dialog, IDC_SAVE_LOG); ASSERT_TRUE(AnswerSaveDialog(dialog, path.c_str())); }
 
+    TempDir temp, output;
+    ImportPatch windowsDirectory{"kernel32.dll", "GetSystemWindowsDirectoryW", (void*)FakeWindowsDirectory};
     PersistentTracingCleanup cleanup;
     UiDialogRun* run = nullptr;
     HWND dialog = nullptr;
 };
 
-TEST_F(MainDialogTest, OpensFoldedWithInformationSelected)
+// Folded at start, unfolded, folded again after a move by the user: each time
+// recentred; folded, the client area ends as far under the Advanced button
+// as the button is from the left edge. Escape is ignored.
+TEST_F(MainDialogTest, OpensFoldedOnInformationAndAdvancedUnfoldsRecentred)
 {
-    EXPECT_EQ(L"Live Tracing", ItemText(dialog, IDC_LIVE_TRACING));
-    EXPECT_EQ(L"Advanced >>", ItemText(dialog, IDC_ADVANCED));
-    EXPECT_TRUE(Visible(IDC_NOTICE));
-    // The notice keeps to one line of its control, with room to spare.
-    std::wstring notice = ItemText(dialog, IDC_NOTICE);
-    EXPECT_EQ(0u, notice.find(L"Version 2.1.0.0  -  "));
-    HWND noticeControl = GetDlgItem(dialog, IDC_NOTICE);
-    HDC dc = GetDC(noticeControl);
-    SelectObject(dc, (HGDIOBJ)SendMessageW(noticeControl, WM_GETFONT, 0, 0));  // reset by ReleaseDC
-    SIZE extent = {};
-    GetTextExtentPoint32W(dc, notice.c_str(), (int)notice.size(), &extent);
-    ReleaseDC(noticeControl, dc);
-    EXPECT_LE(extent.cx * 10, ClientSize(noticeControl).cx * 9) << extent.cx;
-
-    HWND combo = GetDlgItem(dialog, IDC_LEVEL);
-    const struct { const WCHAR* text; LRESULT level; } rows[] = {
-        {L"Critical", 1}, {L"Error", 2}, {L"Warning", 3}, {L"Information", 4}, {L"Verbose", 5}};
-    ASSERT_EQ(5, SendMessageW(combo, CB_GETCOUNT, 0, 0));
-    for (int i = 0; i < 5; ++i) {
-        WCHAR text[32] = {};
-        SendMessageW(combo, CB_GETLBTEXT, i, (LPARAM)text);
-        EXPECT_STREQ(rows[i].text, text);
-        EXPECT_EQ(rows[i].level, SendMessageW(combo, CB_GETITEMDATA, i, 0));
-    }
-    EXPECT_EQ(3, SendMessageW(combo, CB_GETCURSEL, 0, 0));
-
-    EXPECT_EQ(MAKELRESULT(IDC_LIVE_TRACING, DC_HASDEFID), SendMessageW(dialog, DM_GETDEFID, 0, 0));
     EXPECT_EQ(GetDlgItem(dialog, IDC_LIVE_TRACING), FocusOf(dialog));
-
-    // Folded: the persistent tracing group is hidden and the client area ends
-    // as far under the Advanced button as the button is from the left edge.
-    for (int id : {IDC_ENABLE, IDC_DISABLE, IDC_SAVE_LOG, IDC_PERSISTENT_STATUS})
-        EXPECT_FALSE(Visible(id)) << "control " << id;
-    EXPECT_TRUE(Visible(IDC_LIVE_TRACING));
-    RECT button = DialogUnits(dialog, 7, 140, 97, 156);
-    EXPECT_EQ(button.bottom + button.left, ClientSize(dialog).cy);
-    EXPECT_EQ(button.bottom + DialogUnits(dialog, 7, 0, 0, 0).left, ClientSize(dialog).cy);
-    ExpectCentredInWorkArea();
-
+    LOGFONTW font = {};
+    GetObjectW((HFONT)SendDlgItemMessageW(dialog, IDC_LIVE_TRACING, WM_GETFONT, 0, 0), sizeof(font), &font);
+    EXPECT_EQ(FW_BOLD, font.lfWeight);
+    EXPECT_EQ(0u, ItemText(dialog, IDC_NOTICE).find(L"Version 2.1.0.0  -  "));
+    std::wstring levels;
+    for (int i = 0; i < SendDlgItemMessageW(dialog, IDC_LEVEL, CB_GETCOUNT, 0, 0); ++i) {
+        WCHAR text[32] = {};
+        SendDlgItemMessageW(dialog, IDC_LEVEL, CB_GETLBTEXT, i, (LPARAM)text);
+        levels += text + (L"=" + std::to_wstring(SendDlgItemMessageW(dialog, IDC_LEVEL, CB_GETITEMDATA, i, 0))) + L" ";
+    }
+    EXPECT_EQ(L"Critical=1 Error=2 Warning=3 Information=4 Verbose=5 ", levels);
+    EXPECT_EQ(3, SendDlgItemMessageW(dialog, IDC_LEVEL, CB_GETCURSEL, 0, 0));
     EXPECT_EQ(kDisabledText, ItemText(dialog, IDC_PERSISTENT_STATUS));
-    EXPECT_TRUE(Enabled(IDC_ENABLE));
-    EXPECT_FALSE(Enabled(IDC_DISABLE));
-    EXPECT_TRUE(Enabled(IDC_SAVE_LOG));
-}
-
-TEST_F(MainDialogTest, AdvancedUnfoldsToTheTemplateAndRecentres)
-{
-    int folded = ClientSize(dialog).cy;
-    ToggleAdvancedAndWait();
-    EXPECT_EQ(L"Advanced <<", ItemText(dialog, IDC_ADVANCED));
-    EXPECT_EQ(DialogUnits(dialog, 0, 0, 329, 274).bottom, ClientSize(dialog).cy);
-    EXPECT_EQ(DialogUnits(dialog, 0, 0, 329, 274).right, ClientSize(dialog).cx);
-    for (int id : {IDC_ENABLE, IDC_DISABLE, IDC_SAVE_LOG, IDC_PERSISTENT_STATUS})
-        EXPECT_TRUE(Visible(id)) << "control " << id;
-    ExpectCentredInWorkArea();
-
-    // Moved by the user, folded again: recentred at the folded size.
-    SetWindowPos(dialog, nullptr, 3, 5, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-    ToggleAdvancedAndWait();
-    EXPECT_EQ(L"Advanced >>", ItemText(dialog, IDC_ADVANCED));
-    EXPECT_EQ(folded, ClientSize(dialog).cy);
-    EXPECT_FALSE(Visible(IDC_ENABLE));
-    ExpectCentredInWorkArea();
-}
-
-TEST_F(MainDialogTest, EscapeDoesNotCloseTheDialog)
-{
-    PressKey(dialog, VK_ESCAPE);
-    ToggleAdvancedAndWait();
-    EXPECT_TRUE(IsWindow(dialog));
+    for (bool expanded : {false, true, false}) {
+        SCOPED_TRACE(expanded ? "unfolded" : "folded");
+        EXPECT_EQ(expanded ? L"Advanced <<" : L"Advanced >>", ItemText(dialog, IDC_ADVANCED));
+        for (int id : {IDC_ENABLE, IDC_DISABLE, IDC_SAVE_LOG, IDC_PERSISTENT_STATUS})
+            EXPECT_EQ(expanded, Visible(id)) << "control " << id;
+        RECT work, window, size = {7, 156, 329, 274};   // the button's left and bottom, the template's size
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+        GetWindowRect(dialog, &window);
+        MapDialogRect(dialog, &size);
+        EXPECT_EQ(expanded ? size.bottom : size.top + size.left, ClientSize(dialog).cy);
+        EXPECT_EQ(size.right, ClientSize(dialog).cx);
+        EXPECT_EQ(work.left + (work.right - work.left - (window.right - window.left)) / 2, window.left);
+        EXPECT_EQ(std::max(work.top, work.top + (work.bottom - work.top - (window.bottom - window.top)) / 2), window.top);
+        SetWindowPos(dialog, nullptr, 3, 5, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        PressKey(dialog, VK_ESCAPE);
+        ToggleAdvancedAndWait();
+    }
     EXPECT_TRUE(IsWindowVisible(dialog));
 }
 
-TEST_F(MainDialogTest, EnableAlwaysRegistersVerboseAndDisableRemovesIt)
+// Each press, failing or not, leaves the status, the buttons and the focus
+// as the registry says. A failure's box: code, system text, the failing call's place.
+TEST_F(MainDialogTest, EnableAndDisableShowTheRegistryStateAndTheirErrors)
 {
+    const struct { int button; EtwEmuFunction failing; ULONG code; const WCHAR* box; bool enabled; } kPresses[] = {
+        {IDC_ENABLE, kEmuFunctionCount, 0, nullptr, true},   // verbose, whatever the Level combo says
+        {IDC_DISABLE, kEmuControlTrace, 0x2000FFFF, L"0x2000FFFF - no description available", true},
+        {IDC_DISABLE, kEmuFunctionCount, 0, nullptr, false},
+        {IDC_ENABLE, kEmuStartTrace, ERROR_ACCESS_DENIED, L"0x00000005 - Access denied.\r\n", true},   // registered before the start failed
+    };
+    const std::wstring key = AUTOLOGGER_KEY;
     ToggleAdvancedAndWait();
-    ChooseComboItem(dialog, IDC_LEVEL, 0);  // "Critical" applies to live tracing only
-    ClickButton(dialog, IDC_ENABLE);
-    ASSERT_TRUE(WaitUntil([&] { return ItemText(dialog, IDC_PERSISTENT_STATUS) == kEnabledText; }));
-    EXPECT_FALSE(Enabled(IDC_ENABLE));
-    EXPECT_TRUE(Enabled(IDC_DISABLE));
-    EXPECT_TRUE(Enabled(IDC_SAVE_LOG));
-    EXPECT_TRUE(EtwEmuSessionRunning(L"Quorvel"));
-    std::wstring key = AUTOLOGGER_KEY;
-    for (const std::wstring& provider : MachineSubkeyNames(key))
-        EXPECT_EQ(5u, ReadMachineValue(key + L"\\" + provider, L"EnableLevel").AsDword());
-    EXPECT_EQ(6u, MachineSubkeyNames(key).size());
-    EXPECT_FALSE(FindTopWindow(L"#32770", nullptr, dialog));  // no error box
-
-    ClickButton(dialog, IDC_DISABLE);
-    ASSERT_TRUE(WaitUntil([&] { return ItemText(dialog, IDC_PERSISTENT_STATUS) == kDisabledText; }));
-    EXPECT_TRUE(Enabled(IDC_ENABLE));
-    EXPECT_FALSE(Enabled(IDC_DISABLE));
-    EXPECT_TRUE(Enabled(IDC_SAVE_LOG));
-    EXPECT_FALSE(MachineKeyExists(key));
-    EXPECT_FALSE(EtwEmuSessionRunning(L"Quorvel"));
+    ChooseComboItem(dialog, IDC_LEVEL, 0);   // "Critical" applies to live tracing only
+    for (const auto& p : kPresses) {
+        SCOPED_TRACE(testing::Message() << "button " << p.button << ", code " << p.code);
+        if (p.code != 0)
+            EtwEmuReset(), EtwEmuFailCall(p.failing, 1, p.code);
+        ClickButton(dialog, p.button);
+        if (p.code != 0) {
+            MessageBoxSeen box;
+            ASSERT_TRUE(WaitForMessageBox(&box, dialog));
+            EXPECT_EQ(p.box, box.text);
+            EXPECT_TRUE(std::regex_match(box.caption, std::wregex(L"app/main_dialog\\.cpp\\([1-9][0-9]*\\)")));
+            EXPECT_EQ((UINT)MB_ICONINFORMATION, box.icon);
+            ASSERT_TRUE(PressMessageBoxButton(box, IDOK));
+        }
+        const WCHAR* status = p.enabled ? kEnabledText : kDisabledText;
+        ASSERT_TRUE(WaitUntil([&] { return ItemText(dialog, IDC_PERSISTENT_STATUS) == status && Enabled(IDC_DISABLE) == p.enabled; }));
+        EXPECT_NE(p.enabled, Enabled(IDC_ENABLE));
+        EXPECT_TRUE(Enabled(IDC_SAVE_LOG));
+        EXPECT_EQ(GetDlgItem(dialog, p.enabled ? IDC_DISABLE : IDC_ENABLE), FocusOf(dialog)) << "not on a disabled button";
+        EXPECT_EQ(p.enabled ? 6u : 0u, MachineSubkeyNames(key).size());
+        for (const std::wstring& provider : MachineSubkeyNames(key))
+            EXPECT_EQ(5u, ReadMachineValue(key + L"\\" + provider, L"EnableLevel").AsDword());
+    }
 }
 
-TEST_F(MainDialogTest, FailingEnableShowsTheErrorBoxThenTheRegistryState)
+// Enter presses the default button. riched20.dll, from the system directory
+// only, is refused twice: each time the box, and the next press tries again.
+TEST_F(MainDialogTest, LiveTracingOpensModalAtTheChosenLevelOrSaysWhyNot)
 {
-    ToggleAdvancedAndWait();
-    EtwEmuFailCall(kEmuStartTrace, 1, ERROR_ACCESS_DENIED);
-    ClickButton(dialog, IDC_ENABLE);
-
-    MessageBoxSeen box;
-    ASSERT_TRUE(WaitForMessageBox(&box, dialog));
-    WCHAR* systemText = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, ERROR_ACCESS_DENIED,
-                   0, (WCHAR*)&systemText, 0, nullptr);
-    ASSERT_NE(nullptr, systemText);
-    EXPECT_EQ(std::wstring(L"0x00000005 - ") + systemText, box.text);
-    LocalFree(systemText);
-    // Caption: the source file of the failing call and its line.
-    EXPECT_EQ(0u, box.caption.find(L"app/main_dialog.cpp(")) << std::string(box.caption.begin(), box.caption.end());
-    EXPECT_EQ(L')', box.caption.back());
-    EXPECT_GT(_wtoi(box.caption.c_str() + wcslen(L"app/main_dialog.cpp(")), 0);
-    EXPECT_EQ((UINT)MB_ICONINFORMATION, box.icon);
-    ASSERT_TRUE(PressMessageBoxButton(box, IDOK));
-
-    // The registration was written before the start failed.
-    ASSERT_TRUE(WaitUntil([&] { return ItemText(dialog, IDC_PERSISTENT_STATUS) == kEnabledText; }));
-    EXPECT_FALSE(Enabled(IDC_ENABLE));
-    EXPECT_TRUE(Enabled(IDC_DISABLE));
-}
-
-TEST_F(MainDialogTest, ErrorBoxForACodeWithoutSystemText)
-{
-    ToggleAdvancedAndWait();
-    EtwEmuFailCall(kEmuStartTrace, 1, 0x2000FFFF);
-    ClickButton(dialog, IDC_ENABLE);
-    MessageBoxSeen box;
-    ASSERT_TRUE(WaitForMessageBox(&box, dialog));
-    EXPECT_EQ(L"0x2000FFFF - no description available", box.text);
-    ASSERT_TRUE(PressMessageBoxButton(box, IDOK));
-}
-
-// The level reaches the Live Tracing window: its own Level combo starts on it.
-TEST_F(MainDialogTest, EnterOpensLiveTracingAtTheChosenLevel)
-{
-    struct Case {
-        int comboItem;      // -1: leave the default
-        const WCHAR* shown;
-    } cases[] = {{-1, L"Information"}, {4, L"Verbose"}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "combo item " << c.comboItem);
-        if (c.comboItem >= 0)
-            ChooseComboItem(dialog, IDC_LEVEL, c.comboItem);
+    const struct { bool refused; int comboItem; const WCHAR* level; } kPresses[] = {
+        {true, 3, nullptr}, {true, 3, nullptr}, {false, 3, L"Information"}, {false, 4, L"Verbose"}};
+    mainDialog.richEditModule = nullptr;
+    for (const auto& p : kPresses) {
+        SCOPED_TRACE(testing::Message() << "press " << &p - kPresses);
+        std::optional<ImportPatch> refuse;
+        if (p.refused)
+            refuse.emplace("kernel32.dll", "LoadLibraryExW", (void*)RefusingLoadLibraryExW);
+        ChooseComboItem(dialog, IDC_LEVEL, p.comboItem);
         PressKey(dialog, VK_RETURN);
+        if (p.refused) {
+            MessageBoxSeen box;
+            ASSERT_TRUE(WaitForMessageBox(&box, dialog));
+            EXPECT_EQ(L"Live Tracing: Unable to load riched20.dll, the live tracing window cannot be displayed.", box.caption + L": " + box.text);
+            EXPECT_EQ((UINT)MB_ICONERROR, box.icon);
+            EXPECT_EQ((DWORD)LOAD_LIBRARY_SEARCH_SYSTEM32, loadFlags);
+            ASSERT_TRUE(PressMessageBoxButton(box, IDOK));
+            continue;
+        }
         HWND live = WaitForWindow(L"#32770", L"Live Tracing", dialog);
         ASSERT_NE(nullptr, live);
-        EXPECT_FALSE(IsWindowEnabled(dialog));  // modal
-        EXPECT_EQ(c.shown, ItemText(live, IDC_LIVE_LEVEL));
+        EXPECT_FALSE(IsWindowEnabled(dialog));
+        EXPECT_EQ(p.level, ItemText(live, IDC_LIVE_LEVEL));
         CloseWithCloseBox(live);
         ASSERT_TRUE(WaitForWindowGone(live));
         ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(dialog) != FALSE; }));
     }
-    EXPECT_FALSE(EtwEmuSessionRunning(L"QuorvelLive"));
 }
 
-TEST_F(MainDialogTest, CloseBoxEndsWithZero)
+// Which log files exist, by number: - none, L a log with one event named
+// after its number, E an empty log, X not a log, M a log of one event over
+// 64 KB. A full disk (the first 64 KB are written, nothing after the failing
+// second write) or an export file held by someone else: the error box.
+TEST_F(MainDialogTest, SaveTheLogExportsTheLogsThatOpenInOrder)
 {
-    CloseWithCloseBox(dialog);
-    EXPECT_TRUE(WaitForWindowGone(dialog));
-    // TearDown checks the result 0.
-}
-
-}  // namespace
-
-namespace {
-
-DWORD loadFlags;
-
-HMODULE WINAPI RefusingLoadLibraryExW(LPCWSTR, HANDLE, DWORD flags)
-{
-    loadFlags = flags;
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
-}
-
-// Loaded from the system directory only, never from beside the executable.
-TEST_F(MainDialogTest, LiveTracingWithoutRichEditSaysSoEachTime)
-{
-    ImportPatch load("kernel32.dll", "LoadLibraryExW", (void*)RefusingLoadLibraryExW);
-    ASSERT_TRUE(load.active());
-    mainDialog.richEditModule = nullptr;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        SCOPED_TRACE(testing::Message() << "attempt " << attempt);
-        ClickButton(dialog, IDC_LIVE_TRACING);
-        MessageBoxSeen box;
-        ASSERT_TRUE(WaitForMessageBox(&box, dialog));
-        EXPECT_EQ(L"Live Tracing", box.caption);
-        EXPECT_EQ(L"Unable to load riched20.dll, the live tracing window cannot be displayed.", box.text);
-        EXPECT_EQ((UINT)MB_ICONERROR, box.icon);
-        ASSERT_TRUE(PressMessageBoxButton(box, IDOK));
-        EXPECT_EQ((DWORD)LOAD_LIBRARY_SEARCH_SYSTEM32, loadFlags);
+    const std::wstring many(40000, L'y');
+    const struct { const char* files; DWORD error; } kSaves[] = {
+        {"---L-----", 0}, {"X-E------", 0}, {"---------", 0}, {"M--------", ERROR_DISK_FULL}, {"M--------", ERROR_SHARING_VIOLATION}};
+    ImportPatch writeFile("kernel32.dll", "WriteFile", (void*)SecondWriteFails);
+    realWriteFile = writeFile.original<decltype(&WriteFile)>();
+    writeCalls = 2;   // no failure but where a row asks for it
+    ToggleAdvancedAndWait();
+    for (const auto& s : kSaves) {
+        SCOPED_TRACE(testing::Message() << s.files << ", error " << s.error);
+        std::wstring expected, path = output / (std::to_wstring(&s - kSaves) + L".txt");
+        for (int n = 0; n < 9; ++n) {
+            const char kind = s.files[n];
+            if (kind == 'X')
+                ASSERT_TRUE(WriteFileBytes(LogPath(n), "QuorvelTrace ETW emulation log\r\n"));
+            else if (kind != '-')
+                WriteLog(n, kind == 'M' ? std::vector<std::wstring>{many} : kind == 'E' ? std::vector<std::wstring>{} : std::vector<std::wstring>{std::to_wstring(n)});
+            if (kind == 'L' || kind == 'E')
+                expected += Banner(n) + (kind == 'L' ? kLine + std::to_wstring(n) + L"\r\n" : L"");
+        }
+        HANDLE heldExport = s.error == ERROR_SHARING_VIOLATION ? CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr) : nullptr;
+        if (s.error == ERROR_DISK_FULL)
+            writeCalls = 0, expected = (Banner(0) + kLine + many).substr(0, EXPORT_CHUNK_UNITS);
+        SaveAs(path);
+        if (s.error != 0) {
+            MessageBoxSeen box;
+            ASSERT_TRUE(WaitForMessageBox(&box, dialog));
+            EXPECT_EQ(0u, box.text.find(s.error == ERROR_DISK_FULL ? L"0x00000070 - " : L"0x00000020 - ")) << box.text.size();
+            EXPECT_EQ(0u, box.caption.find(L"export/")) << "the failing call's place";
+            EXPECT_TRUE(PressMessageBoxButton(box, IDOK));
+            CloseHandle(heldExport);
+        }
+        // The export holds its file to itself until it is done.
+        bool exists = false;
+        EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(path, &exists) == Bytes(expected) && exists; })) << ReadFileBytes(path).size();
+        for (int n = 0; n < 9; ++n)
+            DeleteFileW(LogPath(n).c_str());
     }
-    EXPECT_EQ(nullptr, mainDialog.richEditModule);
-    EXPECT_EQ(nullptr, FindTopWindow(nullptr, L"Live Tracing"));
-    ToggleAdvancedAndWait();  // still answering
+}
+
+// Older files .001 to .008 but .007, Enable, events of every shape, a restart
+// (each file moves up one, the one at .008 goes), one more event: the session
+// still writes while the export reads. A name typed without extension gets
+// ".txt", and the file of that name is replaced unasked.
+TEST_F(MainDialogTest, EnableLogRestartSaveReadBack)
+{
+    std::wstring older;
+    for (int n : {1, 2, 3, 4, 5, 6, 8}) {
+        WriteLog(n, {L"older " + std::to_wstring(n)});
+        older += n == 8 ? L"" : Banner(n + 1) + kLine + L"older " + std::to_wstring(n) + L"\r\n";
+    }
+    ToggleAdvancedAndWait();
+    ClickButton(dialog, IDC_ENABLE);
+    ASSERT_TRUE(WaitUntil([&] { return EtwEmuSessionRunning(L"Quorvel"); }));
+    LONGLONG lastOfDay = Stamp(2024, 2, 29, 23, 59, 59) + 9999999, next = Stamp(2024, 3, 1, 0, 0, 0);
+    const struct { LONGLONG stamp; UCHAR level; std::string payload; } events[] = {
+        {lastOfDay, 4, Text(L"Reader::Open(42) : card inserted")}, {next, 0, Text(L"level 0")},
+        {next, 3, ""}, {next, 2, Text(L"")}, {next, 1, Bytes(L"a;b;c\r\n")}, {next, 3, std::string("A\0B\0C", 5)},
+        {next, 5, Text(std::wstring(L"ab\0cd", 5))}, {-1, 4, Text(L"no date")}, {next, 4, Text(std::wstring(600000, L'x'))},
+    };
+    for (const auto& e : events)
+        EXPECT_EQ(1u, EtwEmuLogEvent(&providerTable[0], e.level, 1, 2, e.stamp, e.payload.data(), (ULONG)e.payload.size()));
+    ASSERT_EQ(0u, EtwEmuPlayRestart(L"Quorvel", LogPath(0).c_str(), 8));
+    std::string after = Text(L"Pin::Verify(7) : wrong PIN");
+    EXPECT_EQ(1u, EtwEmuLogEvent(&providerTable[5], 2, 1, 2, next, after.data(), (ULONG)after.size()));
+
+    std::wstring path = output / L"export.txt";
+    ASSERT_TRUE(WriteFileBytes(path, std::string(300000, 'x')));
+    SaveAs(output / L"export");
+    std::string expected = Bytes(Banner(0) + L"2024-03-01;00:00:00;Pin::Verify(7) : wrong PIN\r\n" + Banner(1) +
+                                 L"2024-02-29;23:59:59;Reader::Open(42) : card inserted\r\n2024-03-01;00:00:00;\r\n"
+                                 L"2024-03-01;00:00:00;a;b;c\r\n\r\n2024-03-01;00:00:00;AB\r\n2024-03-01;00:00:00;ab\r\n"
+                                 L"0000-00-00;00:00:00;no date\r\n2024-03-01;00:00:00;" + std::wstring(600000, L'x') + L"\r\n" + older);
+    // No byte-order mark: the file starts with "=".
+    EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(path) == expected; })) << ReadFileBytes(path).size();
+    EXPECT_EQ(nullptr, FindTopWindow(L"#32770", nullptr, dialog));
 }
 
 }  // namespace

@@ -4,8 +4,9 @@
 #include <windows.h>
 
 #include "test_support/temp_dir.h"
+#include "test_support/theme_setting.h"
 #include "test_support/ui_driver.h"
-#include "tests/live_test_support.h"
+#include "theme/theme_window.h"
 
 namespace {
 
@@ -39,10 +40,10 @@ TEST(ProductImageTest, ImportsOnlyKnownDllsAndKeepsTheirImportsInSystem32)
     UnmapViewOfFile(base), CloseHandle(image), CloseHandle(file);
 }
 
-// Under Wine this guards dwmapi.dll only. Wine takes its own uxtheme.dll
-// before one beside the program (and, told to prefer that one, loads it
-// whatever the program does: it ignores DependentLoadFlags), while it takes
-// dwmapi.dll from beside the program unless the search is kept to System32.
+// Under Wine this guards dwmapi.dll only: Wine takes its own uxtheme.dll
+// whatever the program does, dwmapi.dll from beside it unless the search is
+// kept to System32, which the program does twice (default DLL directories,
+// flags of each load): the copy shows both, the theme pass here the flags.
 TEST(ProductImageTest, DllsPlantedBesideACopyAreNotLoaded)
 {
     ThemeSetting setting;
@@ -63,6 +64,14 @@ TEST(ProductImageTest, DllsPlantedBesideACopyAreNotLoaded)
     CloseHandle(process.hThread), CloseHandle(process.hProcess);
     EXPECT_FALSE(PathExists(folder / L"dwmapi.dll.loaded"));
     EXPECT_FALSE(PathExists(folder / L"uxtheme.dll.loaded"));
+
+    const std::wstring marker = BuildFile(L"planted\\dwmapi.dll.loaded");
+    ASSERT_EQ(nullptr, GetModuleHandleW(L"dwmapi.dll"));
+    SetDllDirectoryW(BuildFile(L"planted").c_str());
+    ApplyWindowTheme(CreateWindowExW(0, L"Static", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr));
+    SetDllDirectoryW(nullptr);
+    EXPECT_FALSE(PathExists(marker));
+    DeleteFileW(marker.c_str());
 }
 
 }  // namespace
