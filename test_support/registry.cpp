@@ -8,22 +8,6 @@ DWORD RegistryValue::AsDword() const
     return value;
 }
 
-ULONGLONG RegistryValue::AsQword() const
-{
-    ULONGLONG value = 0;
-    if (data.size() == sizeof(value))
-        memcpy(&value, data.data(), sizeof(value));
-    return value;
-}
-
-std::wstring RegistryValue::AsString() const
-{
-    std::wstring text(reinterpret_cast<const WCHAR*>(data.data()), data.size() / sizeof(WCHAR));
-    if (!text.empty() && text.back() == L'\0')
-        text.pop_back();
-    return text;
-}
-
 RegistryValue ReadMachineValue(const std::wstring& key, const WCHAR* name)
 {
     RegistryValue value;
@@ -84,12 +68,6 @@ std::vector<std::wstring> MachineSubkeyNames(const std::wstring& key)
     return Names(key, false);
 }
 
-void DeleteMachineTree(const std::wstring& key)
-{
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
-}
-
 #include "etw_emulation/etw_emulation.h"
 #include "test_support/temp_dir.h"
 #include "tracing/autologger.h"
@@ -110,10 +88,13 @@ PersistentTracingCleanup::~PersistentTracingCleanup()
 void PersistentTracingCleanup::Clean()
 {
     EtwEmuReset();
-    DeleteMachineTree(AUTOLOGGER_KEY);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, AUTOLOGGER_KEY);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, AUTOLOGGER_KEY);
     WCHAR path[MAX_PATH];
-    if (GetLogFilePath(path, nullptr))
-        DeleteFileW(path);
+    for (const WCHAR* suffix : {L"", L".001", L".002", L".003", L".004", L".005", L".006", L".007", L".008"}) {
+        if (GetLogFilePath(path, suffix))
+            DeleteFileW(path);
+    }
     if (!hadLogDirectory_ && GetLogDirectory(path))
         RemoveDirectoryW(path);
 }

@@ -12,8 +12,6 @@ struct RegistryValue {
     std::vector<BYTE> data;
 
     DWORD AsDword() const;
-    ULONGLONG AsQword() const;
-    std::wstring AsString() const;  // without the counted terminator
 };
 
 RegistryValue ReadMachineValue(const std::wstring& key, const WCHAR* name);
@@ -21,11 +19,8 @@ bool MachineKeyExists(const std::wstring& key);
 // Names of the values, and of the subkeys, in the registry's order.
 std::vector<std::wstring> MachineValueNames(const std::wstring& key);
 std::vector<std::wstring> MachineSubkeyNames(const std::wstring& key);
-// Deletes a key tree; a missing key is fine.
-void DeleteMachineTree(const std::wstring& key);
-
 // Leaves no persistent tracing behind: before and after a test, stops every
-// emulated session and deletes the autologger key, the log file and the WMI
+// emulated session and deletes the autologger key, the log files and the WMI
 // directory when the test created it.
 class PersistentTracingCleanup {
 public:

@@ -1,6 +1,6 @@
 #include "test_support/temp_dir.h"
 
-#include <vector>
+#include <filesystem>
 
 TempDir::TempDir()
 {
@@ -23,25 +23,8 @@ TempDir::~TempDir()
 
 void DeleteTree(const std::wstring& path)
 {
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(path.c_str());
-        return;
-    }
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = found.cFileName;
-            if (name != L"." && name != L"..")
-                DeleteTree(path + L"\\" + name);
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(path.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
 }
 
 std::string ReadFileBytes(const std::wstring& path, bool* exists)
@@ -74,11 +57,12 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
 
 bool PathExists(const std::wstring& path)
 {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    std::error_code ignored;
+    return std::filesystem::exists(path, ignored);
 }
 
 bool IsDirectory(const std::wstring& path)
 {
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    std::error_code ignored;
+    return std::filesystem::is_directory(path, ignored);
 }

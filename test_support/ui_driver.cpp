@@ -26,52 +26,36 @@ DWORD WINAPI UiThreadProc(LPVOID parameter)
     return 0;
 }
 
-struct WindowQuery {
-    const WCHAR* className;
-    const WCHAR* title;
-    HWND owner;
-    HWND found;
-};
-
-BOOL CALLBACK MatchTopWindow(HWND window, LPARAM parameter)
+// The first visible top-level window of this process that `matches`.
+HWND FindOwnWindow(const std::function<bool(HWND)>& matches)
 {
-    WindowQuery* query = reinterpret_cast<WindowQuery*>(parameter);
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    if (processId != GetCurrentProcessId() || !IsWindowVisible(window))
-        return TRUE;
-    if (query->owner != nullptr && GetWindow(window, GW_OWNER) != query->owner)
-        return TRUE;
-    WCHAR text[256];
-    if (query->className != nullptr) {
-        GetClassNameW(window, text, 256);
-        if (lstrcmpiW(text, query->className) != 0)
-            return TRUE;
-    }
-    if (query->title != nullptr && WindowText(window) != query->title)
-        return TRUE;
-    query->found = window;
-    return FALSE;
-}
-
-HWND FindMessageBox(HWND owner)
-{
-    HWND found = nullptr;
-    WindowQuery query = {L"#32770", nullptr, owner, nullptr};
-    // Several dialogs may be open (a Save dialog, say); a message box is the
-    // one with the static text control 0xFFFF.
-    struct Search { WindowQuery* query; HWND* found; } search = {&query, &found};
+    struct Search { const std::function<bool(HWND)>* matches; HWND found; } search = {&matches, nullptr};
     EnumWindows([](HWND window, LPARAM parameter) -> BOOL {
         Search* s = reinterpret_cast<Search*>(parameter);
-        s->query->found = nullptr;
-        MatchTopWindow(window, reinterpret_cast<LPARAM>(s->query));
-        if (s->query->found != nullptr && GetDlgItem(window, 0xFFFF) != nullptr) {
-            *s->found = window;
-            return FALSE;
-        }
-        return TRUE;
+        DWORD processId = 0;
+        GetWindowThreadProcessId(window, &processId);
+        if (processId != GetCurrentProcessId() || !IsWindowVisible(window) || !(*s->matches)(window))
+            return TRUE;
+        s->found = window;
+        return FALSE;
     }, reinterpret_cast<LPARAM>(&search));
-    return found;
+    return search.found;
+}
+
+bool IsOwnedWindowOfClass(HWND window, const WCHAR* className, HWND owner)
+{
+    WCHAR name[256];
+    return (owner == nullptr || GetWindow(window, GW_OWNER) == owner) &&
+           (className == nullptr || (GetClassNameW(window, name, 256) && lstrcmpiW(name, className) == 0));
+}
+
+// Several dialogs may be open (a Save dialog, say): a message box is the one
+// with the static text control 0xFFFF.
+HWND FindDialog(HWND owner, bool messageBox)
+{
+    return FindOwnWindow([=](HWND window) {
+        return IsOwnedWindowOfClass(window, L"#32770", owner) && (GetDlgItem(window, 0xFFFF) != nullptr) == messageBox;
+    });
 }
 
 UINT IconOfMessageBox(HWND box)
@@ -95,13 +79,7 @@ UINT IconOfMessageBox(HWND box)
 HWND FindSaveDialog(HWND owner, DWORD timeoutMs)
 {
     HWND found = nullptr;
-    WaitUntil([&] {
-        WindowQuery query = {L"#32770", nullptr, owner, nullptr};
-        EnumWindows(MatchTopWindow, reinterpret_cast<LPARAM>(&query));
-        if (query.found != nullptr && GetDlgItem(query.found, 0xFFFF) == nullptr)
-            found = query.found;
-        return found != nullptr;
-    }, timeoutMs);
+    WaitUntil([&] { return (found = FindDialog(owner, false)) != nullptr; }, timeoutMs);
     return found;
 }
 
@@ -168,9 +146,9 @@ void RunOnUiThread(UiDialogRun* run, const std::function<void()>& call)
 
 HWND FindTopWindow(const WCHAR* className, const WCHAR* title, HWND owner)
 {
-    WindowQuery query = {className, title, owner, nullptr};
-    EnumWindows(MatchTopWindow, reinterpret_cast<LPARAM>(&query));
-    return query.found;
+    return FindOwnWindow([=](HWND window) {
+        return IsOwnedWindowOfClass(window, className, owner) && (title == nullptr || WindowText(window) == title);
+    });
 }
 
 HWND WaitForWindow(const WCHAR* className, const WCHAR* title, HWND owner, DWORD timeoutMs)
@@ -245,7 +223,7 @@ void CloseWithCloseBox(HWND window)
 bool WaitForMessageBox(MessageBoxSeen* seen, HWND owner, DWORD timeoutMs)
 {
     HWND box = nullptr;
-    if (!WaitUntil([&] { return (box = FindMessageBox(owner)) != nullptr; }, timeoutMs))
+    if (!WaitUntil([&] { return (box = FindDialog(owner, true)) != nullptr; }, timeoutMs))
         return false;
     seen->window = box;
     seen->caption = WindowText(box);
