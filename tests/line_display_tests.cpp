@@ -15,7 +15,6 @@
 #include "live/rtf_builder.h"
 #include "live/status_bar.h"
 #include "test_support/import_patch.h"
-#include "tests/live_test_support.h"
 
 namespace {
 
@@ -265,7 +264,12 @@ protected:
             AppendLiveLine(&time, 10, 20, 4, 0, _wcsdup(L"line"));
     }
 
-    std::wstring Text(int part) { return StatusBarText(bar, part); }
+    std::wstring Text(int part)
+    {
+        WCHAR text[256] = L"";
+        SendMessageW(bar, SB_GETTEXTW, part, (LPARAM)text);
+        return text;
+    }
 
     HWND parent = nullptr;
     HWND bar = nullptr;

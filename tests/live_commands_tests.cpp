@@ -131,7 +131,7 @@ TEST_F(LiveWindowTest, CopyTakesTheSelectionOrElseEveryShownLine)
     EXPECT_EQ(5, after.cpMax);
     EXPECT_EQ(40, FirstVisibleLine()) << "the view stays where it was";
 
-    LONG start = RichEditLineStart(view, 101) + (LONG)kBodyColumn;
+    LONG start = LineStart(101) + (LONG)kBodyColumn;
     CHARRANGE body = {start, start + 14};
     SendMessageW(view, EM_EXSETSEL, 0, (LPARAM)&body);
     SetClipboardSentinel();
@@ -279,7 +279,7 @@ protected:
     std::wstring MenuAtLine(int line, WPARAM key = VK_ESCAPE)
     {
         POINTL corner = {};
-        SendMessageW(view, EM_POSFROMCHAR, (WPARAM)&corner, RichEditLineStart(view, line));
+        SendMessageW(view, EM_POSFROMCHAR, (WPARAM)&corner, LineStart(line));
         POINT point = {corner.x + 30, corner.y + 3};
         return Menu(&point, key);
     }
@@ -304,7 +304,7 @@ TEST_F(LiveMenuTest, MenuOffersTheProcessOfTheLineUnderThePoint)
     POINT below = {40, ClientSize(view).cy - 4};
     EXPECT_EQ(kCommands, Menu(&below)) << "below the last line";
     // The menu key: the line 16 pixels inside the view's corner, not the caret's.
-    CHARRANGE selection = {RichEditLineStart(view, 2) + 3, RichEditLineStart(view, 2) + 5};
+    CHARRANGE selection = {LineStart(2) + 3, LineStart(2) + 5};
     SendMessageW(view, EM_EXSETSEL, 0, (LPARAM)&selection);
     std::wstring keyboard = Menu(nullptr);
     EXPECT_EQ(0u, keyboard.find(ProcessItems(self))) << keyboard;

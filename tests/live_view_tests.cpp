@@ -8,6 +8,17 @@
 
 namespace {
 
+// Character format of the character at `index`, as the view shows it.
+CHARFORMAT2W FormatAt(HWND view, LONG index)
+{
+    CHARRANGE range = {index, index + 1};
+    SendMessageW(view, EM_EXSETSEL, 0, (LPARAM)&range);
+    CHARFORMAT2W format = {};
+    format.cbSize = sizeof(format);
+    SendMessageW(view, EM_GETCHARFORMAT, SCF_SELECTION, (LPARAM)&format);
+    return format;
+}
+
 TEST_F(LiveWindowTest, LinesInTheirColumnsAndColoursInBothThemes)
 {
     Open();
@@ -39,7 +50,7 @@ TEST_F(LiveWindowTest, LinesInTheirColumnsAndColoursInBothThemes)
         if (dark) {
             theme.SetDark(true);
             SendMessageW(window, WM_SETTINGCHANGE, 0, (LPARAM)L"intl");
-            EXPECT_EQ(RGB(0, 0, 0), RichEditFormatAt(view, RichEditLineStart(view, 1)).crTextColor) << "other settings";
+            EXPECT_EQ(RGB(0, 0, 0), FormatAt(view, LineStart(1)).crTextColor) << "other settings";
             SendMessageW(window, WM_SETTINGCHANGE, 0, (LPARAM)L"ImmersiveColorSet");
         }
         std::vector<std::wstring> lines = Lines();
@@ -50,7 +61,7 @@ TEST_F(LiveWindowTest, LinesInTheirColumnsAndColoursInBothThemes)
                 EXPECT_EQ(Shown(kLines[i].line), lines[i]);
             }
             for (LONG column : {0L, 20L, (LONG)kBodyColumn}) {
-                CHARFORMAT2W format = RichEditFormatAt(view, RichEditLineStart(view, i) + column);
+                CHARFORMAT2W format = FormatAt(view, LineStart(i) + column);
                 EXPECT_EQ(dark ? kLines[i].dark : kLines[i].light, format.crTextColor) << "column " << column;
                 EXPECT_EQ(kLines[i].bold, (format.dwEffects & CFE_BOLD) != 0) << "column " << column;
                 EXPECT_EQ(180, format.yHeight) << "9 points";
@@ -139,7 +150,7 @@ TEST_F(LiveWindowTest, TrimmedViewKeepsWhatTheUserLooksAt)
     EXPECT_EQ(L"line 61", LineText(0));
     EXPECT_EQ(L"line 149", firstVisible());
 
-    LONG start = RichEditLineStart(view, 90) + 2;
+    LONG start = LineStart(90) + 2;
     CHARRANGE selection = {start, start + 10};
     SendMessageW(view, EM_EXSETSEL, 0, (LPARAM)&selection);
     ScrollToLine(85);

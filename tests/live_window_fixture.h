@@ -15,8 +15,8 @@
 #include "live/live_state.h"
 #include "live/live_window.h"
 #include "res/resource.h"
+#include "test_support/theme_setting.h"
 #include "test_support/ui_driver.h"
-#include "tests/live_test_support.h"
 #include "tracing/trace_session.h"
 
 #define LIVE_BIG_WAIT_MS 60000
@@ -34,6 +34,13 @@ inline LRESULT CALLBACK CountSetText(HWND window, UINT message, WPARAM wParam, L
     return DefSubclassProc(window, message, wParam, lParam);
 }
 
+inline std::wstring StatusBarText(HWND statusBar, int part)
+{
+    WCHAR text[256] = L"";
+    SendMessageW(statusBar, SB_GETTEXTW, part, (LPARAM)text);
+    return text;
+}
+
 class LiveWindowTest : public testing::Test {
 protected:
     void SetUp() override
@@ -43,8 +50,6 @@ protected:
         theme.SetDark(false);
         ASSERT_EQ(nullptr, liveState.window);
         ASSERT_EQ(nullptr, liveState.consumerThread);
-        SYSTEMTIME when = {2024, 5, 1, 6, 9, 5, 3, 7};
-        SystemTimeToFileTime(&when, &eventTime);
     }
 
     void TearDown() override
@@ -62,7 +67,6 @@ protected:
         ASSERT_NE(nullptr, window);
         view = GetDlgItem(window, IDC_LIVE_VIEW);
         statusBar = FindWindowExW(window, nullptr, STATUSCLASSNAMEW, nullptr);
-        ASSERT_NE(nullptr, statusBar);
         if (started) {
             ASSERT_TRUE(WaitForLastBody(L"Monitoring started."));
             ASSERT_EQ(1, LineCount());
@@ -89,12 +93,11 @@ protected:
         run = nullptr;
     }
 
-    // Logs one event of the first provider; Log then waits until the
-    // consumer has stored it.
+    // Logs an event of the first provider at 2024-05-01 09:05:03.007 UTC;
+    // Log then waits until the consumer has stored it.
     void LogQuietly(UCHAR level, const WCHAR* text, ULONG processId = 4242, ULONG threadId = 77)
     {
-        LONGLONG timestamp = ((LONGLONG)eventTime.dwHighDateTime << 32) | eventTime.dwLowDateTime;
-        EtwEmuLogEvent(&providerTable[0], level, processId, threadId, timestamp, text,
+        EtwEmuLogEvent(&providerTable[0], level, processId, threadId, 133590279030070000ll, text,
                        (ULONG)(wcslen(text) + 1) * sizeof(WCHAR));
     }
     void Log(UCHAR level, const WCHAR* text, ULONG processId = 4242, ULONG threadId = 77)
@@ -118,13 +121,30 @@ protected:
         std::wstring line(pattern);
         return line.replace(line.find(L"TIME"), 4, L"11:05:03.007");
     }
-
     static std::wstring BodyOf(const std::wstring& line)
     {
         return line.size() > kBodyColumn ? line.substr(kBodyColumn) : L"";
     }
-    std::vector<std::wstring> Lines() { return RichEditLines(view); }
-    // Bodies of the shown lines (what follows the prefix columns).
+
+    // The view's text, one string per line (the empty paragraph that ends
+    // every rich text left out), and what follows the prefix columns.
+    std::vector<std::wstring> Lines()
+    {
+        GETTEXTLENGTHEX lengthQuery = {GTL_NUMCHARS | GTL_PRECISE, 1200};
+        std::vector<WCHAR> text(SendMessageW(view, EM_GETTEXTLENGTHEX, (WPARAM)&lengthQuery, 0) + 1);
+        GETTEXTEX query = {(DWORD)(text.size() * sizeof(WCHAR)), GT_DEFAULT, 1200, nullptr, nullptr};
+        SendMessageW(view, EM_GETTEXTEX, (WPARAM)&query, (LPARAM)text.data());
+        std::vector<std::wstring> lines(1);
+        for (const WCHAR* c = text.data(); *c != L'\0'; ++c) {
+            if (*c == L'\r')
+                lines.emplace_back();
+            else if (*c != L'\n')
+                lines.back() += *c;
+        }
+        if (lines.back().empty())
+            lines.pop_back();
+        return lines;
+    }
     std::vector<std::wstring> Bodies()
     {
         std::vector<std::wstring> bodies;
@@ -132,37 +152,25 @@ protected:
             bodies.push_back(BodyOf(line));
         return bodies;
     }
-    // Lines of text in the view, without the empty paragraph at the end.
-    int LineCount()
-    {
-        int count = (int)SendMessageW(view, EM_GETLINECOUNT, 0, 0);
-        return count > 0 && LineText(count - 1).empty() ? count - 1 : count;
-    }
+    int LineCount() { return (int)Lines().size(); }
     std::wstring LineText(int line)
     {
-        WCHAR text[1024];
-        *(WORD*)text = 1023;
-        LRESULT copied = SendMessageW(view, EM_GETLINE, line, (LPARAM)text);
-        std::wstring result(text, copied);
-        while (!result.empty() && (result.back() == L'\r' || result.back() == L'\n'))
-            result.pop_back();
-        return result;
+        std::vector<std::wstring> lines = Lines();
+        return line < (int)lines.size() ? lines[line] : L"";
     }
+    std::wstring LastBody() { return LineCount() > 0 ? BodyOf(Lines().back()) : L""; }
+    bool WaitForLastBody(const std::wstring& body) { return WaitUntil([&] { return LastBody() == body; }); }
+    LONG LineStart(int line) { return (LONG)SendMessageW(view, EM_LINEINDEX, line, 0); }
+    int FirstVisibleLine() { return (int)SendMessageW(view, EM_GETFIRSTVISIBLELINE, 0, 0); }
     // Scrolls the view so that `line` is the first one on screen. Not
     // EM_LINESCROLL: Wine's counts lines of the default font's height.
     void ScrollToLine(int line)
     {
         POINTL top = {}, wanted = {};
         SendMessageW(view, EM_POSFROMCHAR, (WPARAM)&top, 0);
-        SendMessageW(view, EM_POSFROMCHAR, (WPARAM)&wanted, RichEditLineStart(view, line));
+        SendMessageW(view, EM_POSFROMCHAR, (WPARAM)&wanted, LineStart(line));
         POINT point = {0, wanted.y - top.y};
         SendMessageW(view, EM_SETSCROLLPOS, 0, (LPARAM)&point);
-    }
-    int FirstVisibleLine() { return (int)SendMessageW(view, EM_GETFIRSTVISIBLELINE, 0, 0); }
-    std::wstring LastBody() { return BodyOf(LineText(LineCount() - 1)); }
-    bool WaitForLastBody(const std::wstring& body, DWORD timeoutMs = 2 * UI_WAIT_MS)
-    {
-        return WaitUntil([&] { return LastBody() == body; }, timeoutMs);
     }
     std::wstring Status(int part) { return StatusBarText(statusBar, part); }
     bool WaitForStatus(int part, const std::wstring& text)
@@ -174,7 +182,6 @@ protected:
     void Press(int id) { SendMessageW(GetDlgItem(window, id), BM_CLICK, 0, 0); }
 
     ThemeSetting theme;
-    FILETIME eventTime = {};
     UiDialogRun* run = nullptr;
     HWND window = nullptr;
     HWND view = nullptr;
