@@ -11,7 +11,6 @@
 #include "etw_emulation/etw_emulation.h"
 #include "test_support/import_patch.h"
 #include "test_support/registry.h"
-#include "test_support/temp_dir.h"
 #include "tracing/autologger.h"
 #include "tracing/trace_session.h"
 
@@ -40,13 +39,6 @@ std::vector<std::wstring> Sorted(std::vector<std::wstring> names)
     return names;
 }
 
-std::wstring LogFile()
-{
-    WCHAR windows[MAX_PATH];
-    UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    return std::wstring(windows, length) + L"\\System32\\LogFiles\\WMI\\Quorvel.etl";
-}
-
 struct Value {
     const WCHAR* name;
     DWORD type;
@@ -54,14 +46,16 @@ struct Value {
     std::wstring text = L"";
 };
 
-// The first `sessionValues` values of the key (in the order of writing) and
-// the first `providerKeys` provider keys, complete but the last, which has
-// its first `lastValues`: each value with its type and exact bytes (strings
-// with their terminator), and nothing else.
+// The key's first `sessionValues` values (in the order of writing) and first
+// `providerKeys` provider keys, complete but the last, which has `lastValues`:
+// each value with its type and exact bytes (strings with their terminator).
 void ExpectRegistration(size_t sessionValues, size_t providerKeys, size_t lastValues)
 {
+    WCHAR windows[MAX_PATH];
+    std::wstring windowsDirectory(windows, GetSystemWindowsDirectoryW(windows, MAX_PATH));
     const std::vector<Value> session = {
-        {L"Guid", REG_SZ, 0, GuidText(fileSessionGuid)}, {L"FileName", REG_SZ, 0, LogFile()},
+        {L"Guid", REG_SZ, 0, GuidText(fileSessionGuid)},
+        {L"FileName", REG_SZ, 0, windowsDirectory + L"\\System32\\LogFiles\\WMI\\Quorvel.etl"},
         {L"FileMax", REG_DWORD, 8}, {L"Start", REG_DWORD, 1}, {L"BufferSize", REG_DWORD, 8},
         {L"FlushTimer", REG_DWORD, 0}, {L"MaximumBuffers", REG_DWORD, 0}, {L"MinimumBuffers", REG_DWORD, 0},
         {L"ClockType", REG_DWORD, 1}, {L"MaxFileSize", REG_DWORD, 64}, {L"LogFileMode", REG_DWORD, 0x1300},
@@ -92,9 +86,19 @@ void ExpectRegistration(size_t sessionValues, size_t providerKeys, size_t lastVa
     EXPECT_EQ(Sorted(keys), Sorted(MachineSubkeyNames(kKey)));
 }
 
-// Writing a value named `refuseValue` is refused.
+// Writing a value named `refuseValue` is refused, and opening a key for
+// changes while `readOnly`.
 std::wstring refuseValue;
+bool readOnly;
 decltype(&RegSetValueExW) realSet;
+decltype(&RegOpenKeyExW) realOpen;
+
+LONG WINAPI RefusingRegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result)
+{
+    if (readOnly && (access & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) != 0)
+        return ERROR_ACCESS_DENIED;
+    return realOpen(root, subKey, options, access, result);
+}
 
 LONG WINAPI RefusingRegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size)
 {
@@ -108,18 +112,19 @@ protected:
     void SetUp() override
     {
         refuseValue.clear();
-        ASSERT_TRUE(set.active());
+        ASSERT_TRUE(set.active() && open.active());
         realSet = set.original<decltype(&RegSetValueExW)>();
+        realOpen = open.original<decltype(&RegOpenKeyExW)>();
     }
 
     PersistentTracingCleanup cleanup;
     ImportPatch set{"advapi32.dll", "RegSetValueExW", (void*)RefusingRegSetValueExW};
+    ImportPatch open{"advapi32.dll", "RegOpenKeyExW", (void*)RefusingRegOpenKeyExW};
 };
 
-// Enable writes the registration in order, then starts the file session. A
-// refused write ends it with its status and starts nothing; what was written
-// before stays, which shows the order. A failed start keeps it all. Other
-// content of the key stays.
+// Enable writes the registration, then starts the file session. A refused
+// write ends it with its status, leaving what came before (which shows the
+// order); a failed start keeps it all. Other content of the key stays.
 TEST_F(AutologgerTest, EnableWritesTheRegistrationThenStarts)
 {
     DWORD seven = 7;
@@ -145,9 +150,7 @@ TEST_F(AutologgerTest, EnableWritesTheRegistrationThenStarts)
         EXPECT_EQ(ok ? 0u : (DWORD)ERROR_ACCESS_DENIED, GetLastError());
         ExpectRegistration(c.sessionValues, c.providerKeys, c.lastValues);
         EXPECT_EQ(c.refused[0] == L'\0', EtwEmuCallCount() > 0);
-        // The file session writes the file the registration names.
         EXPECT_EQ(ok, !!EtwEmuSessionRunning(L"Quorvel"));
-        EXPECT_EQ(ok, PathExists(LogFile()));
         EXPECT_TRUE(IsPersistentTracingEnabled());  // partly registered counts as enabled
         EXPECT_TRUE(&c != cases || ReadMachineValue(ProviderKey(2) + L"\\Keep", L"Mine").AsDword() == 7);
         refuseValue.clear();
@@ -165,9 +168,8 @@ std::wstring TooDeepBelow(const std::wstring& key)
     return deep;
 }
 
-// Disable stops first; stopping what does not run counts as stopped. A failed
-// stop deletes nothing; a key that cannot be deleted is reported, the stop
-// left done.
+// Disable stops first (what does not run counts as stopped): a failed stop
+// deletes nothing; a key that cannot be deleted is reported, the stop done.
 TEST_F(AutologgerTest, DisableStopsTheSessionThenDeletesTheRegistration)
 {
     struct Case {
@@ -195,6 +197,9 @@ TEST_F(AutologgerTest, DisableStopsTheSessionThenDeletesTheRegistration)
         EXPECT_EQ(c.keysLeft > 0, !!IsPersistentTracingEnabled());
         EXPECT_EQ(c.keysLeft, MachineSubkeyNames(kKey).size());
         EXPECT_TRUE(MachineKeyExists(L"SYSTEM\\CurrentControlSet\\Control\\WMI\\Autologger"));
+        readOnly = true;  // a user who may only read the key is shown no registration
+        EXPECT_FALSE(IsPersistentTracingEnabled());
+        readOnly = false;
     }
 }
 

