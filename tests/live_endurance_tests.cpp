@@ -107,10 +107,6 @@ TEST_F(LiveWindowTest, RandomPayloadsReachStoreViewAndFileIntact)
         LeaveCriticalSection(&liveState.storeLock);
     });
     EXPECT_EQ(kept, stored);
-    size_t units = 0;
-    for (const std::wstring& text : kept)
-        units += text.size();
-    printf("%zu lines, %zu units held\n", kept.size(), units);
     Press(IDC_LIVE_PAUSE);
     std::vector<std::wstring> lines = Lines();
     ASSERT_EQ(shown.size(), lines.size());
@@ -124,8 +120,6 @@ TEST_F(LiveWindowTest, RandomPayloadsReachStoreViewAndFileIntact)
     std::string bytes((const char*)saved.data(), saved.size() * sizeof(WCHAR));
     EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(path) == bytes; }));
 }
-
-
 
 struct Resources {
     DWORD handles, gdi, user;
@@ -172,18 +166,10 @@ DWORD WineGdiObjects()
 DWORD WindowsOfThisProcess()
 {
     DWORD count = 0;
-    auto add = [](HWND window, LPARAM count) -> BOOL {
+    EnumChildWindows(GetDesktopWindow(), [](HWND window, LPARAM count) -> BOOL {
         DWORD pid = 0;
         GetWindowThreadProcessId(window, &pid);
         *(DWORD*)count += pid == GetCurrentProcessId();
-        return TRUE;
-    };
-    EnumWindows(add, (LPARAM)&count);
-    EnumWindows([](HWND window, LPARAM count) -> BOOL {
-        DWORD pid = 0;
-        GetWindowThreadProcessId(window, &pid);
-        if (pid == GetCurrentProcessId())
-            EnumChildWindows(window, [](HWND, LPARAM count) -> BOOL { ++*(DWORD*)count; return TRUE; }, count);
         return TRUE;
     }, (LPARAM)&count);
     return count;

@@ -34,13 +34,6 @@ inline LRESULT CALLBACK CountSetText(HWND window, UINT message, WPARAM wParam, L
     return DefSubclassProc(window, message, wParam, lParam);
 }
 
-inline std::wstring StatusBarText(HWND statusBar, int part)
-{
-    WCHAR text[256] = L"";
-    SendMessageW(statusBar, SB_GETTEXTW, part, (LPARAM)text);
-    return text;
-}
-
 class LiveWindowTest : public testing::Test {
 protected:
     void SetUp() override
@@ -93,24 +86,19 @@ protected:
         run = nullptr;
     }
 
-    // Logs an event of the first provider at 2024-05-01 09:05:03.007 UTC;
-    // Log then waits until the consumer has stored it.
-    void LogQuietly(UCHAR level, const WCHAR* text, ULONG processId = 4242, ULONG threadId = 77)
+    // Logs an event of the first provider at 2024-05-01 09:05:03.007 UTC
+    // and, with `wait`, waits until the consumer has stored it.
+    void Log(UCHAR level, const WCHAR* text, ULONG processId = 4242, ULONG threadId = 77, bool wait = true)
     {
         EtwEmuLogEvent(&providerTable[0], level, processId, threadId, 133590279030070000ll, text,
                        (ULONG)(wcslen(text) + 1) * sizeof(WCHAR));
-    }
-    void Log(UCHAR level, const WCHAR* text, ULONG processId = 4242, ULONG threadId = 77)
-    {
-        LogQuietly(level, text, processId, threadId);
-        ASSERT_TRUE(EtwEmuWaitDelivered(LIVE_SESSION_NAME, LIVE_BIG_WAIT_MS));
+        ASSERT_TRUE(!wait || EtwEmuWaitDelivered(LIVE_SESSION_NAME, LIVE_BIG_WAIT_MS));
     }
     // Logs "event <first>" .. "event <first + count - 1>" at level 4.
     void LogNumbered(DWORD first, DWORD count)
     {
         for (DWORD i = first; i < first + count; ++i)
-            LogQuietly(4, Numbered(i).c_str());
-        ASSERT_TRUE(EtwEmuWaitDelivered(LIVE_SESSION_NAME, LIVE_BIG_WAIT_MS));
+            Log(4, Numbered(i).c_str(), 4242, 77, i + 1 == first + count);
     }
     static std::wstring Numbered(DWORD i) { return L"event " + std::to_wstring(i); }
 
@@ -153,11 +141,7 @@ protected:
         return bodies;
     }
     int LineCount() { return (int)Lines().size(); }
-    std::wstring LineText(int line)
-    {
-        std::vector<std::wstring> lines = Lines();
-        return line < (int)lines.size() ? lines[line] : L"";
-    }
+    std::wstring LineText(int line) { return line < LineCount() ? Lines()[line] : L""; }
     std::wstring LastBody() { return LineCount() > 0 ? BodyOf(Lines().back()) : L""; }
     bool WaitForLastBody(const std::wstring& body) { return WaitUntil([&] { return LastBody() == body; }); }
     LONG LineStart(int line) { return (LONG)SendMessageW(view, EM_LINEINDEX, line, 0); }
@@ -172,7 +156,12 @@ protected:
         POINT point = {0, wanted.y - top.y};
         SendMessageW(view, EM_SETSCROLLPOS, 0, (LPARAM)&point);
     }
-    std::wstring Status(int part) { return StatusBarText(statusBar, part); }
+    std::wstring Status(int part)
+    {
+        WCHAR text[256] = L"";
+        SendMessageW(statusBar, SB_GETTEXTW, part, (LPARAM)text);
+        return text;
+    }
     bool WaitForStatus(int part, const std::wstring& text)
     {
         return WaitUntil([&] { return Status(part) == text; });

@@ -10,7 +10,7 @@
 
 namespace {
 
-TEST_F(LiveWindowTest, OpensReadyToWatch)
+TEST_F(LiveWindowTest, OpensReadyToWatchAndClosesLeavingNothing)
 {
     Open(5);
     HWND combo = GetDlgItem(window, IDC_LIVE_LEVEL);
@@ -40,10 +40,20 @@ TEST_F(LiveWindowTest, OpensReadyToWatch)
     EtwEmuProvider providers[PROVIDER_COUNT] = {};
     ASSERT_EQ((size_t)PROVIDER_COUNT, EtwEmuEnabledProviders(LIVE_SESSION_NAME, providers, PROVIDER_COUNT));
     EXPECT_EQ(5u, providers[0].level);
-    // EM_SETBKGNDCOLOR answers the colour it replaces.
-    COLORREF background = (COLORREF)SendMessageW(view, EM_SETBKGNDCOLOR, 0, RGB(1, 2, 3));
-    EXPECT_EQ(GetSysColor(COLOR_WINDOW), background);
-    SendMessageW(view, EM_SETBKGNDCOLOR, 0, background);
+
+    HANDLE consumer = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), liveState.consumerThread, GetCurrentProcess(),
+                                &consumer, SYNCHRONIZE, FALSE, 0));
+    Close();
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(consumer, 0)) << "ended before the window closed";
+    CloseHandle(consumer);
+    EXPECT_FALSE(EtwEmuSessionRunning(LIVE_SESSION_NAME));
+    EXPECT_EQ(nullptr, liveState.consumerThread);
+    EXPECT_EQ(nullptr, liveState.slots);
+    EXPECT_FALSE(liveState.storeLockReady);
+    EXPECT_EQ(nullptr, liveState.window);
+    EXPECT_EQ(nullptr, liveState.statusBar);
+    EXPECT_EQ(nullptr, liveState.viewFont);
 }
 
 TEST_F(LiveWindowTest, CreationParameterChoosesTheLevel)
@@ -97,15 +107,12 @@ TEST_F(LiveWindowTest, TraceThatCannotStartLeavesTwoStatusLines)
     EtwEmuFailCall(kEmuStartTrace, 1, ERROR_ACCESS_DENIED);
     Open(5, false);
     ASSERT_TRUE(WaitUntil([&] { return LineCount() == 2; }));
-    WCHAR* description = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                   nullptr, ERROR_ACCESS_DENIED, 0, (LPWSTR)&description, 0, nullptr);
-    ASSERT_NE(nullptr, description);
+    WCHAR description[256] = L"";
+    ASSERT_NE(0u, FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                 ERROR_ACCESS_DENIED, 0, description, 256, nullptr));
     // The system's text ends with a line break, which the line leaves out.
     std::wstring shown = description;
-    LocalFree(description);
-    while (!shown.empty() && (shown.back() == L'\r' || shown.back() == L'\n'))
-        shown.pop_back();
+    shown.erase(shown.find_last_not_of(L"\r\n") + 1);
     std::vector<std::wstring> bodies = Bodies();
     EXPECT_EQ(L"Unable to start the trace (0x00000005 - " + shown + L")", bodies[0]);
     EXPECT_EQ(L"Note : it is recommended to try again to see if the error persists.", bodies[1]);
@@ -128,24 +135,6 @@ TEST_F(LiveWindowTest, ConsumerThreadThatCannotStartLeavesAStatusLine)
     EXPECT_TRUE(EtwEmuSessionRunning(LIVE_SESSION_NAME)) << "stopped when the window closes";
     Close();
     EXPECT_FALSE(EtwEmuSessionRunning(LIVE_SESSION_NAME));
-}
-
-TEST_F(LiveWindowTest, ClosingStopsTheSessionWaitsForTheConsumerAndFreesTheStore)
-{
-    Open();
-    HANDLE consumer = nullptr;
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), liveState.consumerThread, GetCurrentProcess(),
-                                &consumer, SYNCHRONIZE, FALSE, 0));
-    Close();
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(consumer, 0)) << "ended before the window closed";
-    CloseHandle(consumer);
-    EXPECT_FALSE(EtwEmuSessionRunning(LIVE_SESSION_NAME));
-    EXPECT_EQ(nullptr, liveState.consumerThread);
-    EXPECT_EQ(nullptr, liveState.slots);
-    EXPECT_FALSE(liveState.storeLockReady);
-    EXPECT_EQ(nullptr, liveState.window);
-    EXPECT_EQ(nullptr, liveState.statusBar);
-    EXPECT_EQ(nullptr, liveState.viewFont);
 }
 
 // The window's wait for its consumer, made to give up at once while armed.
