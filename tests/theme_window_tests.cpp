@@ -24,13 +24,11 @@ namespace {
 
 typedef std::vector<std::wstring> Calls;
 const WCHAR kExplorer[] = L"DarkMode_Explorer|null", kCfd[] = L"DarkMode_CFD|null", kDark[] = L"DarkMode_DarkTheme|null";
-decltype(&GetProcAddress) realGetProcAddress;   // each set with its patch
-decltype(&DrawTextW) realDrawTextW;
+decltype(&GetProcAddress) realGetProcAddress; decltype(&DrawTextW) realDrawTextW;   // each set with its patch
 
 struct {   // the system as the fakes play it, and what it was asked (on the dialog's thread, read once that has answered)
     DWORD build; LONG versionStatus;       // what RtlGetVersion reports, if found
-    bool hasVersion, themeOpens;           // RtlGetVersion found, the dark button theme opens (its group-box text green)
-    BYTE groupBoxGreen; HRESULT titleBar20;
+    bool hasVersion, themeOpens; BYTE groupBoxGreen; HRESULT titleBar20;   // found; the dark button theme opens, its text
     Calls calls, texts;                    // texts: DrawTextW's text, left edge, format and text colour
     std::map<HWND, std::wstring> themes;   // the last SetWindowTheme per window
 } sys;
@@ -130,17 +128,13 @@ protected:
     { sys.calls.clear(), sys.themes.clear(), setting.SetDark(dark), SendMessageW(dialog, WM_SETTINGCHANGE, 0, (LPARAM)text); }
     void DarkPass() { RunOnUiThread(run, [this] { ApplyWindowTheme(dialog); }); }
     HWND Control(int id) { return GetDlgItem(dialog, id); }
-    size_t MarkedControls(size_t marked = 0)
-    {
-        for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
-            marked += GetPropW(c, DARK_CONTROL_PROPERTY) == (HANDLE)1;
-        return marked;
-    }
+    size_t MarkedControls(size_t marked = 0, HWND c = nullptr)
+    { while ((c = FindWindowExW(dialog, c, nullptr, nullptr)) != nullptr) marked += GetPropW(c, DARK_CONTROL_PROPERTY) == (HANDLE)1;
+      return marked; }
 
     ImportPatch patch{"kernel32.dll", "GetProcAddress", (void*)FakeGetProcAddress};
     ThemeSetting setting;
-    UiDialogRun* run = nullptr;
-    HWND dialog = nullptr;
+    UiDialogRun* run = nullptr; HWND dialog = nullptr;
 };
 
 TEST_F(ThemeTest, BothDialogsFollowTheSettingAtStartAndWhenItChanges)
@@ -161,19 +155,15 @@ TEST_F(ThemeTest, BothDialogsFollowTheSettingAtStartAndWhenItChanges)
         {true, nullptr, {L"title bar 20 1 4 "}},                 // opened dark
     };
     ImportPatch dibits("gdi32.dll", "GetDIBits", (void*)CountingGetDIBits);
-    realGetDIBits = dibits.original<decltype(&GetDIBits)>();
-    banner.darkBannerBitmap = banner.darkBannerSource = nullptr, dibReads = 0;
+    realGetDIBits = dibits.original<decltype(&GetDIBits)>(), banner.darkBannerBitmap = banner.darkBannerSource = nullptr, dibReads = 0;
     for (const auto& d : kDialogs) {
-        SetUp();
-        Open(d.templateId, d.proc, false);
+        SetUp(), Open(d.templateId, d.proc, false);
         EXPECT_EQ(Calls{L"title bar 20 0 4 "}, sys.calls) << "light at start";
         EXPECT_EQ(0u, sys.themes.size() + MarkedControls());
         for (const auto& step : kSteps) {
             SCOPED_TRACE(testing::Message() << "dialog " << d.templateId << ", " << step.dark << " " << Text(step.text).c_str());
-            if (&step != std::end(kSteps) - 1)
-                Switch(step.dark, step.text);
-            else
-                Close(), sys.calls.clear(), sys.themes.clear(), Open(d.templateId, d.proc, true);
+            &step != std::end(kSteps) - 1 ? Switch(step.dark, step.text)
+                                          : (Close(), sys.calls.clear(), sys.themes.clear(), Open(d.templateId, d.proc, true));
             EXPECT_EQ(step.calls, sys.calls);
             EXPECT_EQ(step.dark && !step.calls.empty() ? d.themes.size() : 0, MarkedControls());
             EXPECT_EQ(step.calls.empty() ? 0 : d.themes.size(), sys.themes.size()) << "no other control";
@@ -218,8 +208,7 @@ TEST(BannerTest, RecolorForDarkPixelTable)
     const std::vector<DWORD> kOutput = {0x202020, 0x202020, 0xE8E8E8, 0x838383, 0xC8C8C8, 0x999999, 0xFF0000, 0x0078D7, 0x192D50};
     HBITMAP bitmap = CreateBitmap(9, 1, 1, 32, kInput), dark = RecolorForDark(bitmap);
     EXPECT_EQ(kOutput, PixelsOf(dark, 9, 1));
-    DeleteObject(bitmap), DeleteObject(dark);
-    banner.darkBannerBitmap = banner.darkBannerSource = nullptr;
+    DeleteObject(bitmap), DeleteObject(dark), banner.darkBannerBitmap = banner.darkBannerSource = nullptr;   // it was cached
 }
 
 // The colour answers for each form the setting may take: only a DWORD 0 is dark.
@@ -234,12 +223,11 @@ TEST_F(ThemeTest, ColourAnswersFollowTheSetting)
         {WM_CTLCOLORDLG, 0, kWindow, kKeep, kKeep, 0}, {WM_CTLCOLORSCROLLBAR, kList, CLR_NONE, kKeep, kKeep, 0},
         {WM_CTLCOLORMSGBOX, 0, CLR_NONE, kKeep, kKeep, 0},
     };
-    const DWORD zero[2] = {}, one = 1, two = 2;
+    const DWORD zero[2] = {}, one = 1;
     const struct { const char* name; DWORD type; const void* data; DWORD size; bool dark; } kSettings[] = {
         {"DWORD 0", REG_DWORD, zero, 4, true}, {"missing", REG_NONE, nullptr, 0, false}, {"DWORD 1", REG_DWORD, &one, 4, false},
-        {"DWORD 2", REG_DWORD, &two, 4, false}, {"string \"0\"", REG_SZ, L"0", 4, false},
-        {"binary 0", REG_BINARY, zero, 4, false}, {"QWORD 0", REG_QWORD, zero, 8, false}};
-    std::set<INT_PTR> brushes;
+        {"string \"0\"", REG_SZ, L"0", 4, false}, {"QWORD 0", REG_QWORD, zero, 8, false}};
+    std::set<INT_PTR> brushes;   // every one handed out
     HDC dc = CreateCompatibleDC(nullptr);
     for (const auto& s : kSettings) {
         s.type == REG_NONE ? setting.Remove() : setting.Write(s.type, s.data, s.size);
@@ -259,8 +247,7 @@ TEST_F(ThemeTest, ColourAnswersFollowTheSetting)
     DeleteDC(dc);
 }
 
-// Two dark passes: the version and the opt-in asked once; the title bar's
-// earlier attribute when the first fails; group box, radio and check box themes.
+// Two dark passes: version and opt-in asked once; the title bar's earlier attribute if the first fails; button themes.
 TEST_F(ThemeTest, OptInAndButtonThemeFollowWhatTheSystemHas)
 {
     Open(0, OwnDlgProc, true);
@@ -285,8 +272,7 @@ TEST_F(ThemeTest, OptInAndButtonThemeFollowWhatTheSystemHas)
 TEST_F(ThemeTest, ListViewsTakeTheColoursAndADarkHeader)
 {
     ImportPatch drawText("user32.dll", "DrawTextW", (void*)RecordDrawTextW);
-    realDrawTextW = drawText.original<decltype(&DrawTextW)>();
-    Open(0, OwnDlgProc, true);
+    realDrawTextW = drawText.original<decltype(&DrawTextW)>(), Open(0, OwnDlgProc, true);
     HWND list = Control(kList), header = (HWND)SendMessageW(list, LVM_GETHEADER, 0, 0);
     auto subclassed = [&] {   // the subclass answers the header's pre-paint while the theme is dark
         NMCUSTOMDRAW draw = {{header, 0, (UINT)NM_CUSTOMDRAW}, CDDS_PREPAINT, nullptr, {}, 0, 0, 0};
