@@ -226,7 +226,7 @@ TEST_F(ThemeTest, ColourAnswersFollowTheSetting)
     const DWORD zero[2] = {}, one = 1;
     const struct { const char* name; DWORD type; const void* data; DWORD size; bool dark; } kSettings[] = {
         {"DWORD 0", REG_DWORD, zero, 4, true}, {"missing", REG_NONE, nullptr, 0, false}, {"DWORD 1", REG_DWORD, &one, 4, false},
-        {"string \"0\"", REG_SZ, L"0", 4, false}, {"QWORD 0", REG_QWORD, zero, 8, false}};
+        {"string \"0\"", REG_SZ, L"0", 4, false}, {"binary 0", REG_BINARY, zero, 4, false}, {"QWORD 0", REG_QWORD, zero, 8, false}};
     std::set<INT_PTR> brushes;   // every one handed out
     HDC dc = CreateCompatibleDC(nullptr);
     for (const auto& s : kSettings) {
