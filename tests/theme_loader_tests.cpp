@@ -1,5 +1,4 @@
-// QuorvelTrace.exe as built runs elevated: the loader must take its DLLs
-// from System32, never from the folder it was copied to.
+// QuorvelTrace.exe as built runs elevated: the loader must take its DLLs from System32, never from its folder.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -10,12 +9,8 @@
 
 namespace {
 
-std::wstring BuildFile(const std::wstring& name)
-{
-    WCHAR path[MAX_PATH];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return std::wstring(path, wcsrchr(path, L'\\') + 1) + name;
-}
+std::wstring BuildFile(const std::wstring& name)   // beside this test
+{ WCHAR path[MAX_PATH]; GetModuleFileNameW(nullptr, path, MAX_PATH); return std::wstring(path, wcsrchr(path, L'\\') + 1) + name; }
 
 TEST(ProductImageTest, ImportsOnlyKnownDllsAndKeepsTheirImportsInSystem32)
 {
@@ -26,8 +21,7 @@ TEST(ProductImageTest, ImportsOnlyKnownDllsAndKeepsTheirImportsInSystem32)
     const IMAGE_DATA_DIRECTORY* directory = ((IMAGE_NT_HEADERS64*)(base + ((IMAGE_DOS_HEADER*)base)->e_lfanew))->OptionalHeader.DataDirectory;
     const IMAGE_DATA_DIRECTORY& config = directory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
     ASSERT_LE(sizeof(IMAGE_LOAD_CONFIG_DIRECTORY64), config.Size);
-    EXPECT_EQ(LOAD_LIBRARY_SEARCH_SYSTEM32, ((IMAGE_LOAD_CONFIG_DIRECTORY64*)(base + config.VirtualAddress))->Reserved1)
-        << "DependentLoadFlags";
+    EXPECT_EQ(LOAD_LIBRARY_SEARCH_SYSTEM32, ((IMAGE_LOAD_CONFIG_DIRECTORY64*)(base + config.VirtualAddress))->Reserved1);
     EXPECT_EQ(0u, directory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].Size);
     // Windows' known DLLs, ntdll, and comctl32 (through the manifest).
     const std::string kAllowed = " advapi32 clbcatq combase comdlg32 coml2 difxapi gdi32 gdiplus imagehlp imm32 kernel32 msctf "
@@ -56,14 +50,13 @@ TEST(ProductImageTest, DllsPlantedBesideACopyAreNotLoaded)
     PROCESS_INFORMATION process = {};
     ASSERT_TRUE(CreateProcessW((folder / L"QuorvelTrace.exe").c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
                                folder.path().c_str(), &startup, &process));
-    HWND dialog = nullptr;
+    HWND dialog = nullptr;   // then closed
     EXPECT_TRUE(WaitUntil([&] { return (dialog = FindWindowW(L"#32770", L"Quorvel Tracing")) != nullptr; }, 30000));
     PostMessageW(dialog, WM_CLOSE, 0, 0);
     if (WaitForSingleObject(process.hProcess, UI_WAIT_MS) != WAIT_OBJECT_0)
         TerminateProcess(process.hProcess, 1), WaitForSingleObject(process.hProcess, UI_WAIT_MS);
     CloseHandle(process.hThread), CloseHandle(process.hProcess);
-    EXPECT_FALSE(PathExists(folder / L"dwmapi.dll.loaded"));
-    EXPECT_FALSE(PathExists(folder / L"uxtheme.dll.loaded"));
+    EXPECT_FALSE(PathExists(folder / L"dwmapi.dll.loaded") || PathExists(folder / L"uxtheme.dll.loaded"));
 
     const std::wstring marker = BuildFile(L"planted\\dwmapi.dll.loaded");
     ASSERT_EQ(nullptr, GetModuleHandleW(L"dwmapi.dll"));
