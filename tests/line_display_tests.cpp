@@ -176,6 +176,7 @@ TEST_F(LineFilterTest, FilterOrder)
         {{5, 0, 0, L"[@\u00e9"}, 4, 0, 5, L"{`\u00e9", FALSE},
         {{5, 0, 0, L"caf\u00e9"}, 4, 0, 5, L"CAF\u00c9", FALSE},
         {{5, 0, 0, L"CAF\u00e9"}, 4, 0, 5, L"new caf\u00e9", TRUE},
+        {{5, 0, 0, L"az"}, 4, 0, 5, L"AZ", TRUE},
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(testing::Message() << "case " << &c - kCases);
@@ -295,6 +296,7 @@ TEST_F(StatusBarTest, PartsFollowTheWidth)
         {1000, {680, 790, -1}},
         {500, {180, 290, -1}},
         {320, {80, 140, -1}},
+        {250, {80, 140, -1}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "width " << c.width);

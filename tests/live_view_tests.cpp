@@ -29,11 +29,7 @@ TEST_F(LiveWindowTest, LinesInTheirColumnsAndColoursInBothThemes)
     Log(5, L"verbose", 5, 5);
     Log(0, L"level zero", 6, 6);
     ASSERT_TRUE(WaitUntil([&] { return LineCount() == 7; }));
-    const struct {
-        const WCHAR* line;
-        COLORREF light, dark;
-        bool bold;
-    } kLines[] = {
+    const struct { const WCHAR* line; COLORREF light, dark; bool bold; } kLines[] = {
         {nullptr, RGB(0, 0, 192), RGB(110, 150, 255), false},   // "Monitoring started."
         {L"TIME  INF    4242:77      Reader::Open(42)            card inserted", RGB(0, 0, 0), RGB(232, 232, 232), false},
         {L"TIME  CRI       4:4       Method(1234)                x", RGB(192, 0, 0), RGB(255, 96, 96), true},
@@ -168,10 +164,7 @@ TEST_F(LiveWindowTest, ScrolledUpViewKeepsItsPlaceWhileLinesArrive)
     Open();
     LogNumbered(0, 300);
     ASSERT_TRUE(WaitForLastBody(Numbered(299)));
-    const struct {
-        const char* name;
-        bool autoScroll, scrollToTop, follows;
-    } kCases[] = {
+    const struct { const char* name; bool autoScroll, scrollToTop, follows; } kCases[] = {
         {"auto-scroll, scrolled up", true, true, false},
         {"auto-scroll, at the bottom", true, false, true},
         {"no auto-scroll, at the bottom", false, false, false},

@@ -58,12 +58,8 @@ TEST_F(LiveWindowTest, OpensReadyToWatchAndClosesLeavingNothing)
 
 TEST_F(LiveWindowTest, CreationParameterChoosesTheLevel)
 {
-    const struct {
-        LPARAM level;
-        const WCHAR* item;
-    } cases[] = {
-        {1, L"Critical"}, {4, L"Information"}, {0, L"Verbose"}, {6, L"Verbose"},
-        {0x103, L"Warning"},
+    const struct { LPARAM level; const WCHAR* item; } cases[] = {
+        {1, L"Critical"}, {4, L"Information"}, {0, L"Verbose"}, {6, L"Verbose"}, {0x103, L"Warning"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "level " << c.level);
