@@ -79,8 +79,7 @@ UINT IconOfMessageBox(HWND box)
 HWND FindSaveDialog(HWND owner, DWORD timeoutMs)
 {
     HWND found = nullptr;
-    WaitUntil([&] { return (found = FindDialog(owner, false)) != nullptr; }, timeoutMs);
-    return found;
+    return WaitUntil([&] { return (found = FindDialog(owner, false)) != nullptr; }, timeoutMs) ? found : nullptr;
 }
 
 void PostCommand(HWND dialog, int id)
@@ -154,8 +153,8 @@ HWND FindTopWindow(const WCHAR* className, const WCHAR* title, HWND owner)
 HWND WaitForWindow(const WCHAR* className, const WCHAR* title, HWND owner, DWORD timeoutMs)
 {
     HWND found = nullptr;
-    WaitUntil([&] { return (found = FindTopWindow(className, title, owner)) != nullptr; }, timeoutMs);
-    return found;
+    return WaitUntil([&] { return (found = FindTopWindow(className, title, owner)) != nullptr; }, timeoutMs)
+               ? found : nullptr;
 }
 
 bool WaitForWindowGone(HWND window, DWORD timeoutMs)
@@ -198,16 +197,12 @@ HWND FocusOf(HWND window)
 {
     GUITHREADINFO info = {};
     info.cbSize = sizeof(info);
-    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info))
-        return nullptr;
-    return info.hwndFocus;
+    return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
 }
 
 void PressKey(HWND window, UINT virtualKey)
 {
-    HWND target = FocusOf(window);
-    if (target == nullptr)
-        target = window;
+    HWND target = FocusOf(window) ? FocusOf(window) : window;
     UINT scan = MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC);
     PostMessageW(target, WM_KEYDOWN, virtualKey, 1 | (scan << 16));
     if (virtualKey == VK_RETURN || virtualKey == VK_ESCAPE)
@@ -243,11 +238,8 @@ bool AnswerSaveDialog(HWND owner, const WCHAR* path, DWORD timeoutMs)
     HWND dialog = FindSaveDialog(owner, timeoutMs);
     if (dialog == nullptr)
         return false;
-    // The file name box is combo cmb13 in the explorer-style dialog, edit
-    // edt1 in the old style.
-    HWND name = GetDlgItem(dialog, 0x47C);
-    if (name == nullptr)
-        name = GetDlgItem(dialog, 0x480);
+    // The file name box: combo cmb13 (explorer style) or edit edt1 (old style).
+    HWND name = GetDlgItem(dialog, 0x47C) ? GetDlgItem(dialog, 0x47C) : GetDlgItem(dialog, 0x480);
     if (name == nullptr)
         return false;
     SendMessageW(name, WM_SETTEXT, 0, (LPARAM)path);

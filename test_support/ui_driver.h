@@ -1,6 +1,5 @@
-// Drives real dialogs the way a user would, from the test thread, while the
-// dialog runs its own modal loop on a UI thread of its own. Every wait polls
-// a condition (no fixed sleeps) and gives up after a timeout.
+// Drives dialogs running their own modal loop on a UI thread, as a user
+// would. Every wait polls a condition and gives up after a timeout.
 #pragma once
 
 #include <windows.h>
@@ -22,8 +21,7 @@ struct UiDialogRun {
     std::function<INT_PTR()> body;
 };
 
-// Starts `body` (which runs a modal loop, e.g. DialogBoxParamW) on a new UI
-// thread. Returns the run; finish it with FinishUiThread.
+// Runs `body` (a modal loop) on a new UI thread; end it with FinishUiThread.
 UiDialogRun* StartUiThread(std::function<INT_PTR()> body);
 // Runs template `templateId` of the test executable with `proc` on a UI thread.
 UiDialogRun* StartModalDialog(int templateId, DLGPROC proc, LPARAM param, HWND owner = nullptr);
@@ -43,14 +41,11 @@ bool WaitForWindowGone(HWND window, DWORD timeoutMs = UI_WAIT_MS);
 std::wstring WindowText(HWND window);
 std::wstring ItemText(HWND dialog, int id);
 
-// Clicks a button as the mouse would (posted BM_CLICK, so a modal box the
-// click opens does not block the test thread).
+// Posts BM_CLICK, so a modal box the click opens does not block the test.
 void ClickButton(HWND dialog, int id);
-// Chooses item `index` of a drop-down list and notifies the dialog as a
-// user's selection does (CBN_SELCHANGE).
+// Selects item `index` of a drop-down list, with CBN_SELCHANGE.
 void ChooseComboItem(HWND dialog, int id, int index);
-// Types `text` into an edit control as a replacement of its content and lets
-// the dialog see EN_CHANGE.
+// Replaces an edit control's text; the dialog sees EN_CHANGE.
 void TypeText(HWND dialog, int id, const WCHAR* text);
 // Presses and releases a key in the focused control of `window`'s thread.
 void PressKey(HWND window, UINT virtualKey);
@@ -58,8 +53,7 @@ void PressKey(HWND window, UINT virtualKey);
 HWND FocusOf(HWND window);
 // Posts WM_CLOSE, as the close box does.
 void CloseWithCloseBox(HWND window);
-// Runs `call` on the run's UI thread (through a sent message, so it runs
-// between the messages of the modal loop) and waits for it.
+// Runs `call` on the run's UI thread between messages of its loop.
 void RunOnUiThread(UiDialogRun* run, const std::function<void()>& call);
 
 // A message box as the user sees it.

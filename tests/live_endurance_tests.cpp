@@ -1,9 +1,5 @@
-// The Live Tracing window under what a long day brings: random payloads end
-// to end (through the emulated session into the store, the view and a saved
-// file; the seed is printed and QV_SEED=n replays one), and a hundred
-// openings and closings from the main dialog with traffic flowing, after
-// which handles, GDI and USER objects and heap blocks are where the first
-// cycle left them and the main dialog still works.
+// Random payloads end to end (QV_SEED=n replays a printed seed), and a
+// hundred openings and closings of the Live Tracing window that leak nothing.
 #include "tests/live_window_fixture.h"
 
 #include <stdlib.h>
@@ -23,9 +19,8 @@ struct Payload {
     std::string bytes;
 };
 
-// Payloads of 0 to 64 KB made of pieces that upset a text path: every
-// control character, RTF's own characters, lone and paired surrogates,
-// embedded NULs, line breaks at the end; odd lengths and no terminator.
+// 0 to 64 KB of controls, RTF's own characters, lone and paired surrogates,
+// NULs and line breaks; odd lengths and no terminator.
 Payload RandomPayload(ULONG64* seed)
 {
     auto next = [seed](ULONG64 bound) {
@@ -51,8 +46,7 @@ Payload RandomPayload(ULONG64* seed)
     return payload;
 }
 
-// What the consumer keeps of a payload: the units before the first NUL
-// without trailing line breaks.
+// The units before the first NUL without trailing line breaks.
 std::wstring Kept(const std::string& bytes)
 {
     std::wstring text((const WCHAR*)bytes.data(), bytes.size() / 2);
@@ -126,12 +120,10 @@ struct Resources {
     size_t heapBlocks;
 };
 
-// Wine answers 0 to GetProcessHandleCount and GetGuiResources. There the
-// system's handle list, Wine's GDI handle table (an entry's type byte at
-// offset 14) and the windows of the process stand in. Fonts, brushes, pens
-// and palettes are counted: device contexts with their regions and surfaces
-// (Wine's DC cache) and bitmaps (the Save dialog's icons) are cached at
-// Wine's own pace.
+// Wine answers 0 to GetProcessHandleCount and GetGuiResources: the system's
+// handle list, the fonts, brushes, pens and palettes of Wine's GDI handle
+// table (type byte at offset 14; DCs and bitmaps are cached at Wine's pace)
+// and the process's windows stand in.
 DWORD SystemHandleCount()
 {
     struct Entry { PVOID object; ULONG_PTR pid, handle; ULONG access; USHORT creator, type; ULONG attributes, reserved; };

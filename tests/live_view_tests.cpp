@@ -1,6 +1,4 @@
-// What the view of the Live Tracing window shows while events arrive: the
-// display format, colours in both themes, pause and resume, lines lost, the
-// view cut back past its cap, scroll position, the filters and a flood.
+// What the Live Tracing window's view shows while events arrive.
 #include "tests/live_window_fixture.h"
 
 #include "etw_emulation/synthetic_traffic.h"
@@ -122,9 +120,7 @@ TEST_F(LiveWindowTest, LinesDroppedUnseenAreCountedAsLost)
     EXPECT_EQ(L" PAUSED - 0 line(s) pending", Status(2)) << "the pause is told first";
 }
 
-// The view cut back past its cap (a small one here; the window passes 62500
-// and 50000): the newest lines stay, and so do the lines on screen and the
-// selection.
+// The view cut back past a small cap keeps the lines on screen and the selection.
 TEST_F(LiveWindowTest, TrimmedViewKeepsWhatTheUserLooksAt)
 {
     Open();
@@ -217,7 +213,7 @@ TEST_F(LiveWindowTest, FiltersRebuildFromEveryHeldLine)
 }
 
 // The synthetic source at full speed: the window answers, the store holds
-// exactly the newest 50000 events in order, and the counts agree.
+// the newest 50000 events in order.
 TEST_F(LiveWindowTest, FloodKeepsTheWindowAnsweringAndTheNewestLines)
 {
     Open();

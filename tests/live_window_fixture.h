@@ -1,6 +1,5 @@
-// The Live Tracing window run as the user meets it: template 102 on a UI
-// thread of its own, fed with events through the ETW emulation, read back
-// through its view, its status bar and its message boxes.
+// The Live Tracing window on a UI thread of its own, fed through the ETW
+// emulation, read back through its view and status bar.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -24,8 +23,7 @@
 // Columns before the message body for ids of up to 6 digits.
 const size_t kBodyColumn = 62;
 
-// A view subclass counting rebuilds: a rebuild empties the view with
-// WM_SETTEXT before streaming.
+// Counts rebuilds: a rebuild empties the view with WM_SETTEXT.
 inline LRESULT CALLBACK CountSetText(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                      DWORD_PTR count)
 {
