@@ -1,35 +1,25 @@
 // The user's app theme for a test: sets "AppsUseLightTheme" and puts back
-// what was there, keys included, when the guard ends. Header only.
+// the value that was there, or removes it, when the guard ends.
 #pragma once
 
 #include <windows.h>
 
 #include "theme/theme_palette.h"
 
-#define THEME_THEMES_KEY L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes"
-
 class ThemeSetting {
 public:
     ThemeSetting()
     {
-        HKEY key;
-        hadThemesKey_ = RegOpenKeyExW(HKEY_CURRENT_USER, THEME_THEMES_KEY, 0, KEY_READ, &key) == ERROR_SUCCESS;
-        if (hadThemesKey_)
-            RegCloseKey(key);
         savedSize_ = sizeof(saved_);
         hadValue_ = RegGetValueW(HKEY_CURRENT_USER, THEME_PERSONALIZE_KEY, THEME_LIGHT_VALUE, RRF_RT_ANY | RRF_NOEXPAND,
                                  &savedType_, saved_, &savedSize_) == ERROR_SUCCESS;
     }
     ~ThemeSetting()
     {
-        if (hadValue_) {
+        if (hadValue_)
             Write(savedType_, saved_, savedSize_);
-        } else if (hadThemesKey_) {
+        else
             Remove();
-        } else {
-            RegDeleteTreeW(HKEY_CURRENT_USER, THEME_THEMES_KEY);
-            RegDeleteKeyW(HKEY_CURRENT_USER, THEME_THEMES_KEY);
-        }
     }
     ThemeSetting(const ThemeSetting&) = delete;
     ThemeSetting& operator=(const ThemeSetting&) = delete;
@@ -46,7 +36,6 @@ public:
     void Remove() { RegDeleteKeyValueW(HKEY_CURRENT_USER, THEME_PERSONALIZE_KEY, THEME_LIGHT_VALUE); }
 
 private:
-    bool hadThemesKey_ = false;
     bool hadValue_ = false;
     DWORD savedType_ = 0;
     DWORD savedSize_ = 0;

@@ -30,7 +30,7 @@ TEST_F(LiveWindowTest, OpensReadyToWatchAndClosesLeavingNothing)
     EXPECT_EQ(view, FocusOf(window));
 
     EXPECT_EQ(L"  ***  ", Lines()[0].substr(12, 7)) << "a status line";
-    EXPECT_TRUE(WaitForStatus(0, L" Captured: 1"));
+    EXPECT_EQ(L" Captured: 1", Status(0));
     EXPECT_EQ(L" Errors: 0", Status(1));
     EXPECT_EQ(L" Running", Status(2));
     EXPECT_EQ(3, SendMessageW(statusBar, SB_GETPARTS, 0, 0));
@@ -38,6 +38,18 @@ TEST_F(LiveWindowTest, OpensReadyToWatchAndClosesLeavingNothing)
     EtwEmuProvider providers[PROVIDER_COUNT] = {};
     ASSERT_EQ((size_t)PROVIDER_COUNT, EtwEmuEnabledProviders(LIVE_SESSION_NAME, providers, PROVIDER_COUNT));
     EXPECT_EQ(5u, providers[0].level);
+
+    // A second window is refused; the first keeps running.
+    UiDialogRun* second = StartModalDialog(IDD_LIVE, LiveDlgProc, 5);
+    MessageBoxSeen box;
+    ASSERT_TRUE(WaitForMessageBox(&box));
+    EXPECT_EQ(L"Live Tracing", box.caption);
+    EXPECT_EQ(L"A live tracing window is already running.", box.text);
+    EXPECT_EQ((UINT)MB_ICONINFORMATION, box.icon);
+    EXPECT_TRUE(PressMessageBoxButton(box, IDOK));
+    EXPECT_EQ(0, FinishUiThread(second));
+    Log(4, L"still watching");
+    EXPECT_TRUE(WaitForLastBody(L"still watching"));
 
     HANDLE consumer = nullptr;
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), liveState.consumerThread, GetCurrentProcess(),
@@ -67,23 +79,6 @@ TEST_F(LiveWindowTest, CreationParameterChoosesTheLevel)
         EXPECT_EQ(selected + 1, liveState.levelFilter);
         Close();
     }
-}
-
-TEST_F(LiveWindowTest, SecondOpeningIsRefusedAndTheFirstKeepsRunning)
-{
-    Open();
-    UiDialogRun* second = StartModalDialog(IDD_LIVE, LiveDlgProc, 5);
-    MessageBoxSeen box;
-    ASSERT_TRUE(WaitForMessageBox(&box));
-    EXPECT_EQ(L"Live Tracing", box.caption);
-    EXPECT_EQ(L"A live tracing window is already running.", box.text);
-    EXPECT_EQ((UINT)MB_ICONINFORMATION, box.icon);
-    EXPECT_TRUE(PressMessageBoxButton(box, IDOK));
-    EXPECT_EQ(0, FinishUiThread(second));
-
-    EXPECT_TRUE(EtwEmuSessionRunning(LIVE_SESSION_NAME));
-    Log(4, L"still watching");
-    EXPECT_TRUE(WaitForLastBody(L"still watching"));
 }
 
 ImportPatch* threadPatch = nullptr;
