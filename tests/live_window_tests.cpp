@@ -48,8 +48,13 @@ TEST_F(LiveWindowTest, OpensReadyToWatchAndClosesLeavingNothing)
     EXPECT_EQ((UINT)MB_ICONINFORMATION, box.icon);
     EXPECT_TRUE(PressMessageBoxButton(box, IDOK));
     EXPECT_EQ(0, FinishUiThread(second));
-    Log(4, L"still watching");
-    EXPECT_TRUE(WaitForLastBody(L"still watching"));
+    std::wstring wide(400, L'w');
+    Log(4, wide.c_str());
+    EXPECT_TRUE(WaitForLastBody(wide)) << "still watching";
+    SCROLLBARINFO bar = {};
+    bar.cbSize = sizeof(bar);
+    GetScrollBarInfo(view, OBJID_HSCROLL, &bar);
+    EXPECT_FALSE(bar.rgstate[0] & (STATE_SYSTEM_INVISIBLE | STATE_SYSTEM_UNAVAILABLE)) << "a long line scrolls sideways";
 
     HANDLE consumer = nullptr;
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), liveState.consumerThread, GetCurrentProcess(),
