@@ -28,9 +28,9 @@ FAULTS = [
      r'''EM_LINEINDEX, lines - keptLines, 0);''',
      r'''EM_LINEINDEX, lines - keptLines - 1, 0);''',
      'live_view_tests'),
-    ('view_follows_when_scrolled_up', 'live/live_view.cpp',
+    ('view_follows_without_autoscroll', 'live/live_view.cpp',
      r'''if (liveState.autoScroll && wasAtBottom)''',
-     r'''if (liveState.autoScroll)''',
+     r'''if (liveState.autoScroll || wasAtBottom)''',
      'live_view_tests'),
     ('view_kept_lines_5000', 'live/live_view.h',
      r'''#define LIVE_VIEW_KEPT_LINES    50000''',
@@ -264,9 +264,9 @@ FAULTS = [
      'trace_session_tests|main_dialog_tests'),
 
     # --- tracing/autologger.cpp -------------------------------------------------
-    ('autologger_string_without_terminator', 'tracing/autologger.cpp',
-     r'''(DWORD)((wcslen(text) + 1) * sizeof(WCHAR))''',
-     r'''(DWORD)(wcslen(text) * sizeof(WCHAR))''',
+    ('autologger_guid_upper_case', 'tracing/autologger.cpp',
+     r'''L"{%08x-%04x-%04x-''',
+     r'''L"{%08X-%04x-%04x-''',
      'autologger_tests'),
     ('autologger_disable_ignores_delete', 'tracing/autologger.cpp',
      r'''    if (!DeleteRegistryTree(path))
