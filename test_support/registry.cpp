@@ -15,13 +15,10 @@ RegistryValue ReadMachineValue(const std::wstring& key, const WCHAR* name)
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
         return value;
     DWORD size = 0;
-    if (RegQueryValueExW(handle, name, nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
-        value.data.resize(size);
-        if (RegQueryValueExW(handle, name, nullptr, &value.type, value.data.data(), &size) == ERROR_SUCCESS) {
-            value.exists = true;
-            value.data.resize(size);
-        }
-    }
+    RegQueryValueExW(handle, name, nullptr, nullptr, nullptr, &size);
+    value.data.resize(size);
+    value.exists = RegQueryValueExW(handle, name, nullptr, &value.type, value.data.data(), &size) == ERROR_SUCCESS;
+    value.data.resize(value.exists ? size : 0);
     RegCloseKey(handle);
     return value;
 }

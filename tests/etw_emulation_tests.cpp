@@ -33,14 +33,11 @@ ULONG Log(UCHAR level, ULONG pid)
     return EtwEmuLogEvent(&providerTable[0], level, pid, 1, 1000, nullptr, 0);
 }
 
-class EtwEmulationTests : public testing::Test {
-protected:
-    void SetUp() override { EtwEmuReset(); }
-};
-
-// By name in any case; a stop ignores the handle passed.
-TEST_F(EtwEmulationTests, SessionsGoByName)
+// By name in any case; a stop ignores the handle passed. Nobody listens: a
+// session keeps events for a consumer up to the bound, counting what it drops.
+TEST(EtwEmulationTests, SessionsGoByNameAndKeepEventsUpToTheBound)
 {
+    EtwEmuReset();
     ASSERT_EQ(0u, Call(kSession, 0));
     EXPECT_EQ(183u, Call(L"emutestsession", 0));
     EXPECT_EQ(0u, Call(L"emuTestSession", EVENT_TRACE_CONTROL_STOP, 12345));
@@ -49,7 +46,11 @@ TEST_F(EtwEmulationTests, SessionsGoByName)
     EXPECT_EQ(0u, Call(kSession, 0));
     // A second session enabling the provider takes it: one session gets each event.
     EXPECT_EQ(0u, Call(L"EmuTestSessionB", 0));
-    EXPECT_EQ(1u, Log(4, 0));
+    ULONG taken = 0;
+    for (ULONG i = 0; i < ETW_EMU_QUEUE_EVENTS + 3; i++)
+        taken += Log(4, i);
+    EXPECT_EQ(ETW_EMU_QUEUE_EVENTS, taken);
+    EXPECT_EQ(3u, EtwEmuEventsLost(L"EmuTestSessionB"));
 }
 
 // What the callback saw. At the header event, its callback not returned yet,
@@ -72,8 +73,9 @@ void WINAPI StopAtHeader(PEVENT_TRACE event)
 
 // A stop ends ProcessTrace with 0, a close with 1223; what was queued before
 // either is still delivered, after the header event.
-TEST_F(EtwEmulationTests, ProcessTraceEnds)
+TEST(EtwEmulationTests, ProcessTraceEnds)
 {
+    EtwEmuReset();
     EVENT_TRACE_LOGFILEW logFile = {};
     logFile.LoggerName = const_cast<LPWSTR>(kSession);
     logFile.ProcessTraceMode = PROCESS_TRACE_MODE_REAL_TIME;
@@ -92,17 +94,6 @@ TEST_F(EtwEmulationTests, ProcessTraceEnds)
         EXPECT_EQ(close ? 6u : 0u, EtwCloseTrace(consumer));  // a close during ProcessTrace released it
         EtwEmuReset();
     }
-}
-
-// Nobody listens: the session keeps events for a consumer up to the bound.
-TEST_F(EtwEmulationTests, FullQueueDropsAndCountsEvents)
-{
-    ASSERT_EQ(0u, Call(kSession, 0));
-    ULONG taken = 0;
-    for (ULONG i = 0; i < ETW_EMU_QUEUE_EVENTS + 3; i++)
-        taken += Log(4, i);
-    EXPECT_EQ(ETW_EMU_QUEUE_EVENTS, taken);
-    EXPECT_EQ(3u, EtwEmuEventsLost(kSession));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <evntrace.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -36,16 +37,12 @@ void WINAPI CaptureOutputDebugStringW(LPCWSTR text)
     debugOutput.push_back(text);
 }
 
-// The providers enabled on a session, in order, each with `level` and every flag.
-void ExpectProvidersEnabled(const WCHAR* session, size_t count, ULONG level)
+// The call fails and sets `error` itself.
+void ExpectFailure(DWORD error, BOOL (*call)())
 {
-    EtwEmuProvider enabled[8];
-    ASSERT_EQ(count, EtwEmuEnabledProviders(session, enabled, 8));
-    for (size_t i = 0; i < count; ++i) {
-        EXPECT_TRUE(IsEqualGUID(providerTable[i], enabled[i].guid)) << "provider " << i;
-        EXPECT_EQ(level, enabled[i].level);
-        EXPECT_EQ(0xFFFFFFFFu, enabled[i].flags);
-    }
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(call());
+    EXPECT_EQ(error, GetLastError());
 }
 
 class TraceSessionTest : public testing::Test {
@@ -103,16 +100,13 @@ TEST_F(TraceSessionTest, StartAndStopBlocks)
     struct Case {
         bool stop;
         BOOL fileSession;
-        ULONG level;
-        const GUID* guid;
-        ULONG clientContextAndFlushTimer, logFileOffset, mode, maximumFileSize;
-        const WCHAR* logFile;
+        ULONG level, clientContextAndFlushTimer, logFileOffset, mode, maximumFileSize;
         bool directoryAfter;
     } cases[] = {
-        {false, FALSE, 3, &liveSessionGuid, 1, 0, 0x100, 0, nullptr, false},
-        {false, TRUE, 5, &fileSessionGuid, 1, 120, 0x302, 8, logFile.c_str(), true},
-        {true, TRUE, 0, &fileSessionGuid, 0, 120, 0x1300, 8, nullptr, true},
-        {true, FALSE, 0, &liveSessionGuid, 0, 120, 0x1300, 8, nullptr, true},
+        {false, FALSE, 3, 1, 0, 0x100, 0, false},
+        {false, TRUE, 5, 1, 120, 0x302, 8, true},
+        {true, TRUE, 0, 0, 120, 0x1300, 8, true},
+        {true, FALSE, 0, 0, 120, 0x1300, 8, true},
     };
     for (const Case& c : cases) {
         const WCHAR* name = c.fileSession ? L"Quorvel" : L"QuorvelLive";
@@ -122,15 +116,20 @@ TEST_F(TraceSessionTest, StartAndStopBlocks)
         EXPECT_EQ(0u, GetLastError());
         EXPECT_EQ(!c.stop, !!EtwEmuSessionRunning(name));
         EXPECT_EQ(c.directoryAfter, IsDirectory(LogDirectory()));
-        if (!c.stop)
-            ExpectProvidersEnabled(name, PROVIDER_COUNT, c.level);
+        EtwEmuProvider enabled[8];  // a start's, in table order, at its level with every flag
+        ASSERT_EQ(c.stop ? 0u : PROVIDER_COUNT, EtwEmuEnabledProviders(name, enabled, 8));
+        for (size_t i = 0; i < (c.stop ? 0u : PROVIDER_COUNT); ++i) {
+            EXPECT_TRUE(IsEqualGUID(providerTable[i], enabled[i].guid)) << "provider " << i;
+            EXPECT_EQ(c.level, enabled[i].level);
+            EXPECT_EQ(0xFFFFFFFFu, enabled[i].flags);
+        }
 
         EtwEmuCall call = {};  // a start's is followed by the six enables
         ASSERT_TRUE(EtwEmuGetCall(EtwEmuCallCount() - (c.stop ? 1 : 1 + PROVIDER_COUNT), &call));
         std::vector<BYTE> expected(4216);
         auto* p = reinterpret_cast<EVENT_TRACE_PROPERTIES*>(expected.data());
         p->Wnode.BufferSize = 4216;
-        p->Wnode.Guid = *c.guid;
+        p->Wnode.Guid = c.fileSession ? fileSessionGuid : liveSessionGuid;
         p->Wnode.ClientContext = c.clientContextAndFlushTimer;
         p->Wnode.Flags = 0x00020000;
         p->FlushTimer = c.clientContextAndFlushTimer;
@@ -138,51 +137,40 @@ TEST_F(TraceSessionTest, StartAndStopBlocks)
         p->LogFileNameOffset = c.logFileOffset;
         p->LogFileMode = c.mode;
         p->MaximumFileSize = c.maximumFileSize;
-        if (c.logFile != nullptr)
-            memcpy(&expected[120], c.logFile, wcslen(c.logFile) * sizeof(WCHAR));
+        if (c.fileSession && !c.stop)  // a start names its log file
+            memcpy(&expected[120], logFile.c_str(), logFile.size() * sizeof(WCHAR));
         ASSERT_EQ(expected.size(), call.propertiesSize);
-        for (size_t i = 0; i < expected.size(); ++i)
-            ASSERT_EQ(expected[i], call.properties[i]) << "byte " << i;
+        auto differs = std::mismatch(expected.begin(), expected.end(), call.properties).first;
+        EXPECT_EQ(expected.end(), differs) << "byte " << differs - expected.begin();
     }
     EXPECT_TRUE(debugOutput.empty());
-
-    // Starting what runs, a stop that fails: the status, and a trace for the debugger.
-    ASSERT_TRUE(StartTraceSession(FALSE, 4));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(StartTraceSession(FALSE, 4));
-    EXPECT_EQ((DWORD)ERROR_ALREADY_EXISTS, GetLastError());
-    EtwEmuFailCall(kEmuControlTrace, 3, ERROR_ACCESS_DENIED);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(StopTraceSession(FALSE));
-    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
-    EXPECT_TRUE(EtwEmuSessionRunning(L"QuorvelLive"));
-    EXPECT_EQ((std::vector<std::wstring>{L"StartTrace 0x000000b7", L"ControlTrace 0x00000005"}), debugOutput);
 }
 
-// No rollback: earlier providers stay enabled, the session runs, no later one is tried.
-TEST_F(TraceSessionTest, FailingProviderLeavesEarlierOnesEnabled)
+// A failure sets its status and traces it for the debugger. No rollback:
+// earlier providers stay enabled and the session runs; nothing later is tried.
+TEST_F(TraceSessionTest, FailuresLeaveWhatWasDone)
 {
     for (ULONG failing = 1; failing <= PROVIDER_COUNT; ++failing) {
         SCOPED_TRACE(testing::Message() << "provider " << failing << " fails");
         EtwEmuReset();
         debugOutput.clear();
         EtwEmuFailCall(kEmuEnableTrace, failing, ERROR_ACCESS_DENIED);
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(StartTraceSession(FALSE, 4));
-        EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+        ExpectFailure(ERROR_ACCESS_DENIED, [] { return StartTraceSession(FALSE, 4); });
         EXPECT_TRUE(EtwEmuSessionRunning(L"QuorvelLive"));
-        ExpectProvidersEnabled(L"QuorvelLive", failing - 1, 4);
+        EXPECT_EQ(failing - 1, EtwEmuEnabledProviders(L"QuorvelLive", nullptr, 0));
         EXPECT_EQ(std::vector<std::wstring>{L"EnableTraceEx 0x00000005"}, debugOutput);
     }
-}
+    debugOutput.clear();
+    ExpectFailure(ERROR_ALREADY_EXISTS, [] { return StartTraceSession(FALSE, 4); });
+    EtwEmuFailCall(kEmuControlTrace, 1, ERROR_ACCESS_DENIED);
+    ExpectFailure(ERROR_ACCESS_DENIED, [] { return StopTraceSession(FALSE); });
+    EXPECT_TRUE(EtwEmuSessionRunning(L"QuorvelLive"));
+    EXPECT_EQ((std::vector<std::wstring>{L"StartTrace 0x000000b7", L"ControlTrace 0x00000005"}), debugOutput);
 
-// Only the last directory level is made; no ETW call before it exists.
-TEST_F(TraceSessionTest, MissingLogFilesFolderIsNotMade)
-{
+    // Only the last directory level is made; no ETW call before it exists.
+    EtwEmuReset();
     DeleteTree(temp / L"System32\\LogFiles");
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(StartTraceSession(TRUE, 5));
-    EXPECT_EQ((DWORD)ERROR_PATH_NOT_FOUND, GetLastError());
+    ExpectFailure(ERROR_PATH_NOT_FOUND, [] { return StartTraceSession(TRUE, 5); });
     EXPECT_FALSE(PathExists(temp / L"System32\\LogFiles"));
     EXPECT_EQ(0u, EtwEmuCallCount());
 }
