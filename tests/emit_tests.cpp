@@ -92,6 +92,7 @@ TEST(EmitOptionsTests, CommandLinesAndTheirMessages)
         {{L"--wait"}, L"--wait takes a number of seconds from 0 to 86400."},
         {{L"--verbose"}, L"unknown option \"--verbose\"."},
         {{L"--script", L"--level", L"2"}, L"--script takes the providers, levels and texts from the script."},
+        {{L"--text", L"x", L"--script"}, L"--script takes the providers, levels and texts from the script."},
         {{L"--origin", L"", L"--text", L""}, L"the message is empty."},
         {{L"--text", tooLong.c_str()}, L"the message is longer than 31999 characters."},
         {{L"--origin", L"", L"--count", L"0", L"--text", tooLongEndless.c_str()},
