@@ -1,108 +1,91 @@
-// Both dialogs, and one of the tests' own with the controls they lack, in the light and dark app theme. Wine
-// has no dark visual styles, no uxtheme ordinal 135, no dark title bar: a patched GetProcAddress hands fakes.
+// The dialogs, and the controls they lack in a window of the tests' own, on the test's thread: it answers their
+// messages as they are sent. Wine lacks the dark pieces: a patched GetProcAddress hands fakes.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
-#include <uxtheme.h>
 
-#include <algorithm>
-#include <map>
 #include <set>
 
 #include "app/banner.h"
 #include "app/main_dialog.h"
-#include "etw_emulation/etw_emulation.h"
 #include "live/live_window.h"
 #include "res/resource.h"
 #include "test_support/import_patch.h"
 #include "test_support/theme_setting.h"
 #include "test_support/ui_driver.h"
-#include "theme/list_view_theme.h"
 #include "theme/theme_window.h"
 
 namespace {
 
-typedef std::vector<std::wstring> Calls;
-const WCHAR kExplorer[] = L"DarkMode_Explorer|null", kCfd[] = L"DarkMode_CFD|null", kDark[] = L"DarkMode_DarkTheme|null";
-decltype(&GetProcAddress) realGetProcAddress; decltype(&DrawTextW) realDrawTextW;   // each set with its patch
-
-struct {   // the system as the fakes play it, and what it was asked (on the dialog's thread, read once that has answered)
-    DWORD build; LONG versionStatus;       // what RtlGetVersion reports, if found
-    bool hasVersion, themeOpens; BYTE groupBoxGreen; HRESULT titleBar20;   // found; the dark button theme opens, its text
-    Calls calls, texts;                    // texts: DrawTextW's text, left edge, format and text colour
-    std::map<HWND, std::wstring> themes;   // the last SetWindowTheme per window
+struct System { // the system as the fakes play it
+    DWORD build; // RtlGetVersion's; 0: there is none
+    LONG versionStatus;
+    BYTE groupBoxGreen; // of the dark button theme's group box text; 0: the theme does not open
+    HRESULT titleBar20; // DwmSetWindowAttribute's answer to attribute 20
+};
+struct {
+    System is;
+    std::wstring calls; // what it was asked, in order
 } sys;
-std::wstring Text(const WCHAR* text) { return text != nullptr ? text : L"null"; }
-std::wstring Num(long long n) { return std::to_wstring(n); }
-template <typename... T> std::wstring Join(const T&... parts) { return ((Num(parts) + L" ") + ...); }
+decltype(&GetProcAddress) realGetProcAddress;
 
-template <typename R> R Log(const std::wstring& call, R result) { return sys.calls.push_back(call), result; }
+template <typename... T>
+std::wstring Join(const T&... numbers)
+{
+    return ((std::to_wstring(numbers) + L" ") + ...);
+}
 
-HRESULT WINAPI FakeSetWindowTheme(HWND w, const WCHAR* name, const WCHAR* list) { return sys.themes[w] = Text(name) + L"|" + Text(list), S_OK; }
-HRESULT WINAPI FakeDwmSetWindowAttribute(HWND, DWORD attribute, const void* value, DWORD size)
-{ return Log(L"title bar " + Join(attribute, *(const BOOL*)value, size), attribute == 20 ? sys.titleBar20 : S_OK); }
-HTHEME WINAPI FakeOpenThemeData(HWND window, const WCHAR* classes)
-{ return Log(L"open " + Text(classes) + L" " + Num(window != nullptr), sys.themeOpens ? (HTHEME)&sys : nullptr); }
-HRESULT WINAPI FakeGetThemeColor(HTHEME theme, int part, int state, int property, COLORREF* color)
-{ return *color = RGB(0, sys.groupBoxGreen, 0), Log(L"colour " + Join(theme == (HTHEME)&sys, part, state, property), S_OK); }
-HRESULT WINAPI FakeCloseThemeData(HTHEME theme) { return Log(L"close " + Join(theme == (HTHEME)&sys), S_OK); }
-LONG WINAPI FakeRtlGetVersion(RTL_OSVERSIONINFOW* version)
-{ return version->dwBuildNumber = sys.build, Log(L"version " + Join(version->dwOSVersionInfoSize), sys.versionStatus); }
-int WINAPI FakeAllowDarkModeForApp(int allow) { return Log(L"opt-in " + Join(allow), 0); }
+template <typename R>
+R Log(const std::wstring& call, R result)
+{
+    sys.calls += call + L"; ";
+    return result;
+}
 
 FARPROC WINAPI FakeGetProcAddress(HMODULE module, const char* name)
 {
-    static const struct { const WCHAR* dll; const char* name; void* fake; } kFakes[] = {
-        {L"uxtheme.dll", "SetWindowTheme", (void*)FakeSetWindowTheme}, {L"uxtheme.dll", "OpenThemeData", (void*)FakeOpenThemeData},
-        {L"uxtheme.dll", "GetThemeColor", (void*)FakeGetThemeColor}, {L"uxtheme.dll", "CloseThemeData", (void*)FakeCloseThemeData},
-        {L"uxtheme.dll", MAKEINTRESOURCEA(135), (void*)FakeAllowDarkModeForApp},
-        {L"dwmapi.dll", "DwmSetWindowAttribute", (void*)FakeDwmSetWindowAttribute}, {L"ntdll.dll", "RtlGetVersion", (void*)FakeRtlGetVersion}};
-    for (const auto& fake : kFakes) {
-        bool same = IS_INTRESOURCE(name) ? name == fake.name : !IS_INTRESOURCE(fake.name) && strcmp(name, fake.name) == 0;
-        if (same && module == GetModuleHandleW(fake.dll))
-            return sys.hasVersion || fake.fake != FakeRtlGetVersion ? (FARPROC)fake.fake : nullptr;
+    static const std::tuple<const WCHAR*, const char*, void*> kFakes[] = {
+        {L"uxtheme.dll", "SetWindowTheme",
+            (void*)+[](HWND, const WCHAR* name, const WCHAR* list) {
+                return Log(std::wstring(name ? name : L"null") + L"|" + (list ? list : L"null"), S_OK);
+            }},
+        {L"uxtheme.dll", "OpenThemeData",
+            (void*)+[](HWND, const WCHAR* classes) {
+                return sys.is.groupBoxGreen && !wcscmp(classes, L"DarkMode_DarkTheme::Button") ? (HANDLE)&sys : nullptr;
+            }},
+        {L"uxtheme.dll", "GetThemeColor",
+            (void*)+[](HANDLE theme, int part, int state, int property, COLORREF* color) {
+                *color = RGB(0, sys.is.groupBoxGreen, 0); // the text of a group box (4) in its normal state (1) only
+                return theme == &sys && part == 4 && state == 1 && property == 3803 ? S_OK : E_FAIL;
+            }},
+        {L"uxtheme.dll", "CloseThemeData",
+            (void*)+[](HANDLE theme) { return Log(Join(theme == &sys) + L"closed", S_OK); }},
+        {L"uxtheme.dll", MAKEINTRESOURCEA(135), (void*)+[](int allow) { return Log(L"opt-in " + Join(allow), 0); }},
+        {L"dwmapi.dll", "DwmSetWindowAttribute",
+            (void*)+[](HWND, DWORD attribute, const BOOL* value, DWORD size) {
+                return Log(L"title bar " + Join(attribute, *value, size), attribute == 20 ? sys.is.titleBar20 : S_OK);
+            }},
+        {L"ntdll.dll", "RtlGetVersion",
+            (void*)+[](RTL_OSVERSIONINFOW* version) {
+                version->dwBuildNumber = sys.is.build;
+                return Log(L"version", sys.is.versionStatus);
+            }},
+    };
+    for (const auto& [dll, function, fake] : kFakes) {
+        bool same = IS_INTRESOURCE(name) ? name == function : !IS_INTRESOURCE(function) && strcmp(name, function) == 0;
+        if (same && module == GetModuleHandleW(dll))
+            return sys.is.build != 0 || wcscmp(dll, L"ntdll.dll") != 0 ? (FARPROC)fake : nullptr;
     }
     return realGetProcAddress(module, name);
 }
+
 int WINAPI RecordDrawTextW(HDC dc, const WCHAR* text, int length, RECT* rect, UINT format)
-{ return sys.texts.push_back(std::wstring(text) + L" " + Join(rect->left, format, GetTextColor(dc))), realDrawTextW(dc, text, length, rect, format); }
-
-int dibReads; decltype(&GetDIBits) realGetDIBits;
-int WINAPI CountingGetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, LPVOID bits, LPBITMAPINFO info, UINT usage)
-{ return ++dibReads, realGetDIBits(dc, bitmap, start, lines, bits, info, usage); }
-
-// The tests' own dialog: controls 100 to 106, made before the theme hook runs.
-enum { kGroup = 100, kCheck, kRadio, kReadOnly, kLabel, kList, kEmptyList };
-INT_PTR CALLBACK OwnDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    const struct { const WCHAR* className; DWORD style; } kControls[] = {{L"Button", BS_GROUPBOX},
-        {L"Button", BS_AUTOCHECKBOX}, {L"Button", BS_AUTORADIOBUTTON}, {L"Edit", ES_READONLY},
-        {L"Static", SS_LEFT}, {WC_LISTVIEWW, LVS_REPORT}, {WC_LISTVIEWW, LVS_REPORT}};
-    const struct { const WCHAR* title; int width, format; } kColumns[] = {
-        {L"Name", 60, LVCFMT_LEFT}, {L"A title far too long for its column", 90, LVCFMT_LEFT}, {L"Size", 80, LVCFMT_RIGHT}};
-    for (int id = kGroup; message == WM_INITDIALOG && id <= kEmptyList; ++id)
-        CreateWindowExW(0, kControls[id - kGroup].className, L"Text", WS_CHILD | WS_VISIBLE | kControls[id - kGroup].style,
-                        5, id < kList ? 30 * (id - kGroup) : 150 + 70 * (id - kList), 300, id < kList ? 25 : 60, dialog,
-                        (HMENU)(INT_PTR)id, nullptr, nullptr);
-    for (const auto& c : kColumns) {
-        LVCOLUMNW column = {LVCF_TEXT | LVCF_WIDTH | LVCF_FMT, c.format, c.width, (WCHAR*)c.title, 0, 0, 0, 0, 0, 0, 0};
-        if (message == WM_INITDIALOG) SendDlgItemMessageW(dialog, kList, LVM_INSERTCOLUMNW, 3, (LPARAM)&column);
-    }
-    INT_PTR result;
-    return message == WM_CLOSE ? EndDialog(dialog, 0) : HandleThemeMessage(dialog, message, wParam, lParam, &result) ? result : FALSE;
+    Log(text + (L" " + Join(rect->left, format, GetTextColor(dc))), 0);
+    return DrawTextExW(dc, (WCHAR*)text, length, rect, format, nullptr); // the same, not recorded
 }
-struct alignas(4) { DLGTEMPLATE header; WORD menu, windowClass, title; } ownTemplate = {
-    {WS_POPUP | WS_CAPTION | WS_VISIBLE, 0, 0, 0, 0, 220, 200}, 0, 0, 0};
 
-COLORREF Pixel(HWND window, int x, int y) { HDC dc = GetDC(window); COLORREF c = GetPixel(dc, x, y); return ReleaseDC(window, dc), c; }
-std::vector<DWORD> PixelsOf(HBITMAP bitmap, int width, int height)   // 0x00RRGGBB, rows top-down
-{
-    std::vector<DWORD> pixels(width * height);
-    BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
-    HDC screen = GetDC(nullptr);
-    GetDIBits(screen, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS), ReleaseDC(nullptr, screen);
-    return std::transform(pixels.begin(), pixels.end(), pixels.begin(), [](DWORD p) { return p & 0xFFFFFF; }), pixels;
-}
+enum { kGroup = 100, kCheck, kRadio, kReadOnly, kLabel, kList };
 
 class ThemeTest : public testing::Test {
 protected:
@@ -110,195 +93,209 @@ protected:
     {
         realGetProcAddress = patch.original<decltype(&GetProcAddress)>();
         ASSERT_NE(nullptr, LoadLibraryW(L"riched20.dll"));
-        EtwEmuReset();
-        sys = {19045, 0, true, true, 255, S_OK, {}, {}, {}};
-        themeState.darkModeOptedIn = themeState.darkButtonThemeUsable = FALSE, themeState.osBuildNumber = 0;
+        sys = {{19045, 0, 255, S_OK}, {}}; // Windows 10 22H2, and the program just started
+        themeState = {};
     }
-    void TearDown() override { Close(); }
-    void Open(int templateId, DLGPROC proc, bool dark)   // found on its thread: never a window another test left
+    void TearDown() override
     {
-        setting.SetDark(dark), dialog = nullptr;
-        run = templateId ? StartModalDialog(templateId, proc, 5)
-                         : StartUiThread([] { return DialogBoxIndirectParamW(nullptr, &ownTemplate.header, nullptr, OwnDlgProc, 0); });
-        ASSERT_TRUE(WaitUntil([&] { return !EnumThreadWindows(run->threadId, [](HWND w, LPARAM found) -> BOOL {
-            return !IsWindowVisible(w) || (*(HWND*)found = w, FALSE); }, (LPARAM)&dialog); }));
+        DestroyWindow(dialog);
     }
-    void Close() { if (run) PostMessageW(dialog, WM_CLOSE, 0, 0); EXPECT_EQ(run ? 0 : -2, FinishUiThread(run, 2 * UI_WAIT_MS)); run = nullptr; }
-    void Switch(bool dark, const WCHAR* text = L"ImmersiveColorSet")
-    { sys.calls.clear(), sys.themes.clear(), setting.SetDark(dark), SendMessageW(dialog, WM_SETTINGCHANGE, 0, (LPARAM)text); }
-    void DarkPass() { RunOnUiThread(run, [this] { ApplyWindowTheme(dialog); }); }
-    HWND Control(int id) { return GetDlgItem(dialog, id); }
-    size_t MarkedControls(size_t marked = 0, HWND c = nullptr)
-    { while ((c = FindWindowExW(dialog, c, nullptr, nullptr)) != nullptr) marked += GetPropW(c, DARK_CONTROL_PROPERTY) == (HANDLE)1;
-      return marked; }
+    // Controls 100 to 105, themed dark; the list's second column is right-aligned.
+    void OpenOwn()
+    {
+        const WCHAR* kClasses[] = {L"Button", L"Button", L"Button", L"Edit", L"Static", WC_LISTVIEWW};
+        const DWORD kStyles[] = {BS_GROUPBOX, BS_AUTOCHECKBOX, BS_AUTORADIOBUTTON, ES_READONLY, SS_LEFT, LVS_REPORT};
+        const WCHAR* kColumns[] = {L"Name", L"A title far too long for its column"};
+        dialog = CreateWindowExW(
+            0, L"Static", L"", WS_POPUP | WS_VISIBLE, 0, 0, 330, 320, nullptr, nullptr, nullptr, nullptr);
+        for (int i = 0; i < 6; ++i) {
+            CreateWindowExW(0, kClasses[i], L"Text", WS_CHILD | WS_VISIBLE | kStyles[i], 5, 40 * i, 300, 35, dialog,
+                (HMENU)(INT_PTR)(kGroup + i), nullptr, nullptr);
+        }
+        for (int i = 0; i < 2; ++i) {
+            LVCOLUMNW column = {LVCF_TEXT | LVCF_WIDTH | LVCF_FMT, i == 1 ? LVCFMT_RIGHT : LVCFMT_LEFT, 80,
+                (WCHAR*)kColumns[i], 0, 0, 0, 0, 0, 0, 0};
+            SendDlgItemMessageW(dialog, kList, LVM_INSERTCOLUMNW, i, (LPARAM)&column);
+        }
+        Pass(true);
+    }
+    void Pass(bool dark)
+    {
+        setting.SetDark(dark);
+        ApplyWindowTheme(dialog);
+    }
 
-    ImportPatch patch{"kernel32.dll", "GetProcAddress", (void*)FakeGetProcAddress};
+    ImportPatch patch {"kernel32.dll", "GetProcAddress", (void*)FakeGetProcAddress};
     ThemeSetting setting;
-    UiDialogRun* run = nullptr; HWND dialog = nullptr;
+    HWND dialog = nullptr;
 };
 
+// After each pass the main dialog shows its banner: background, bitmap 10 px from the right under the version
+// line (the dark one made once, and kept), title; the dialog's background below. The live dialog's own controls.
 TEST_F(ThemeTest, BothDialogsFollowTheSettingAtStartAndWhenItChanges)
 {
-    const struct { int templateId; DLGPROC proc; std::vector<std::pair<int, const WCHAR*>> themes; } kDialogs[] = {
-        {IDD_MAIN, MainDlgProc, {{IDC_LIVE_TRACING, kExplorer}, {IDC_LEVEL, kCfd}, {IDC_ADVANCED, kExplorer},
-            {IDC_ENABLE, kExplorer}, {IDC_DISABLE, kExplorer}, {IDC_SAVE_LOG, kExplorer}, {-1, kDark}, {-2, kDark}}},
-        {IDD_LIVE, LiveDlgProc, {{IDC_LIVE_PAUSE, kExplorer}, {IDC_LIVE_CLEAR, kExplorer}, {IDC_LIVE_COPY, kExplorer},
-            {IDC_LIVE_SAVE, kExplorer}, {IDC_LIVE_LEVEL, kCfd}, {IDC_LIVE_FIND, kCfd}, {IDC_LIVE_AUTOSCROLL, kDark},
-            {IDC_LIVE_VIEW, kExplorer}}},
+    const std::wstring explorer = L"DarkMode_Explorer|null; ", cfd = L"DarkMode_CFD|null; ",
+                       button = L"DarkMode_DarkTheme|null; ", light = L"null|null; ";
+    const std::wstring dark = button + explorer + cfd + explorer + button + explorer + explorer + explorer;
+    const struct {
+        bool dark;
+        const WCHAR* text;
+        std::wstring calls;
+    } kSteps[] = {
+        {true, nullptr, L""}, {true, L"Policy", L""}, {true, L"immersivecolorset", L""},
+        {true, L"ImmersiveColorSet", L"version; opt-in 1 ; title bar 20 1 4 ; 1 closed; " + dark},
+        {false, L"ImmersiveColorSet",
+            L"title bar 20 0 4 ; " + light + light + light + light + light + light + light + light},
+        {true, L"ImmersiveColorSet", L"title bar 20 1 4 ; " + dark}, // opted in and probed once only
     };
-    const struct { bool dark; const WCHAR* text; Calls calls; } kSteps[] = {
-        {true, nullptr, {}}, {true, L"Policy", {}}, {true, L"immersivecolorset", {}},
-        {true, L"ImmersiveColorSet", {L"version 276 ", L"opt-in 1 ", L"title bar 20 1 4 ",
-                                      L"open DarkMode_DarkTheme::Button 0", L"colour 1 4 1 3803 ", L"close 1 "}},
-        {false, L"ImmersiveColorSet", {L"title bar 20 0 4 "}},
-        {true, L"ImmersiveColorSet", {L"title bar 20 1 4 "}},   // opted in and probed once only
-        {true, nullptr, {L"title bar 20 1 4 "}},                 // opened dark
-    };
-    ImportPatch dibits("gdi32.dll", "GetDIBits", (void*)CountingGetDIBits);
-    realGetDIBits = dibits.original<decltype(&GetDIBits)>(), banner.darkBannerBitmap = banner.darkBannerSource = nullptr, dibReads = 0;
-    for (const auto& d : kDialogs) {
-        SetUp(), Open(d.templateId, d.proc, false);
-        EXPECT_EQ(Calls{L"title bar 20 0 4 "}, sys.calls) << "light at start";
-        EXPECT_EQ(0u, sys.themes.size() + MarkedControls());
-        for (const auto& step : kSteps) {
-            SCOPED_TRACE(testing::Message() << "dialog " << d.templateId << ", " << step.dark << " " << Text(step.text).c_str());
-            &step != std::end(kSteps) - 1 ? Switch(step.dark, step.text)
-                                          : (Close(), sys.calls.clear(), sys.themes.clear(), Open(d.templateId, d.proc, true));
-            EXPECT_EQ(step.calls, sys.calls);
-            EXPECT_EQ(step.dark && !step.calls.empty() ? d.themes.size() : 0, MarkedControls());
-            EXPECT_EQ(step.calls.empty() ? 0 : d.themes.size(), sys.themes.size()) << "no other control";
-            for (const auto& [id, theme] : d.themes) {
-                HWND control = id > 0 ? Control(id) : FindWindowExW(dialog, nullptr, L"Button", id == -1 ? L"Live tracing" : L"Persistent tracing");
-                EXPECT_EQ(step.calls.empty() ? L"" : step.dark ? theme : L"null|null", sys.themes[control]) << id;
+    setting.SetDark(false);
+    dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDlgProc, 0);
+    ShowWindow(dialog, SW_SHOW);
+    EXPECT_EQ(L"title bar 20 0 4 ; ", sys.calls) << "light at start";
+    HBITMAP darkBanner = nullptr;
+    for (const auto& step : kSteps) {
+        sys.calls.clear();
+        setting.SetDark(step.dark);
+        SendMessageW(dialog, WM_SETTINGCHANGE, 0, (LPARAM)step.text);
+        EXPECT_EQ(step.calls, sys.calls) << (step.text ? step.text : L"no text");
+        if (step.calls.empty())
+            continue;
+        darkBanner = step.dark && darkBanner == nullptr ? banner.darkBannerBitmap : darkBanner;
+        EXPECT_EQ(darkBanner, banner.darkBannerBitmap);
+        const SIZE size = ClientSize(GetDlgItem(dialog, IDC_BANNER)); // at the dialog's top left
+        const int left = size.cx - 136 - 10, top = (size.cy - 41) / 2; // the bitmap is 136 x 41
+        HDC shown = GetDC(dialog);
+        HDC bitmap = CreateCompatibleDC(shown);
+        SelectObject(bitmap, step.dark ? darkBanner : banner.bannerBitmap);
+        int titlePixels = 0;
+        for (int y = 0; y < size.cy; ++y) {
+            for (int x = 0; x < 150; ++x)
+                titlePixels += GetPixel(shown, x, y) == (step.dark ? RGB(232, 232, 232) : 0);
+            for (int x = left; y >= top + 8 && y < top + 41 && x < size.cx; ++x) {
+                COLORREF background = step.dark ? RGB(32, 32, 32) : RGB(255, 255, 255);
+                COLORREF expected = x < left + 136 ? GetPixel(bitmap, x - left, y - top) : background;
+                ASSERT_EQ(expected, GetPixel(shown, x, y)) << x << ", " << y;
             }
-            EXPECT_TRUE(d.templateId != IDD_MAIN || &step != &kSteps[5] || dibReads == 1) << "the dark banner is made once, and kept";
-            if (d.templateId != IDD_MAIN || (&step != &kSteps[3] && &step != &kSteps[4]))
-                continue;
-            // On screen after the switch: dialog and banner background, bitmap 10 px from the right, title.
-            const DWORD background = step.dark ? 0x202020 : 0xFFFFFF, title = step.dark ? 0xE8E8E8 : 0;
-            HWND control = Control(IDC_BANNER);
-            const SIZE size = ClientSize(control);
-            const int left = size.cx - 136 - 10, top = (size.cy - 41) / 2, reads = dibReads;   // the test's own reads not counted
-            std::vector<DWORD> shown, bitmap;
-            RunOnUiThread(run, [&] {
-                HDC window = GetDC(control), memory = CreateCompatibleDC(window);
-                HBITMAP capture = CreateCompatibleBitmap(window, size.cx, size.cy);
-                HGDIOBJ previous = SelectObject(memory, capture);
-                BitBlt(memory, 0, 0, size.cx, size.cy, window, 0, 0, SRCCOPY), SelectObject(memory, previous), DeleteDC(memory);
-                shown = PixelsOf(capture, size.cx, size.cy), DeleteObject(capture), ReleaseDC(control, window);
-                bitmap = PixelsOf(step.dark ? banner.darkBannerBitmap : banner.bannerBitmap, 136, 41), dibReads = reads;
-            });
-            ASSERT_TRUE(banner.bannerWidth == 136 && banner.bannerHeight == 41);
-            int titlePixels = 0;
-            for (int y = 0; y < size.cy; ++y) {
-                titlePixels += std::count(shown.begin() + y * size.cx, shown.begin() + y * size.cx + 150, title);
-                for (int x = left; y >= top + 8 && y < top + 41 && x < size.cx; ++x)   // rows under the version line
-                    ASSERT_EQ(x < left + 136 ? bitmap[(y - top) * 136 + x - left] : background, shown[y * size.cx + x]) << x << ", " << y;
-            }
-            EXPECT_LT(20, titlePixels);
-            EXPECT_EQ(step.dark ? RGB(32, 32, 32) : GetSysColor(COLOR_3DFACE), Pixel(dialog, 2, size.cy + 20));
         }
-        Close();
+        EXPECT_LT(20, titlePixels);
+        EXPECT_EQ(step.dark ? RGB(32, 32, 32) : GetSysColor(COLOR_3DFACE), GetPixel(shown, 2, size.cy + 20));
+        DeleteDC(bitmap);
+        ReleaseDC(dialog, shown);
     }
+    DestroyWindow(dialog);
+    sys.calls.clear();
+    dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_LIVE), nullptr, LiveDlgProc, 5);
+    EXPECT_EQ(
+        L"title bar 20 1 4 ; " + explorer + explorer + explorer + explorer + cfd + cfd + button + explorer, sys.calls);
 }
 
 TEST(BannerTest, RecolorForDarkPixelTable)
 {
     const DWORD kInput[] = {0xFFFFFF, 0xFEFEFE, 0x000000, 0x808080, 0x282828, 0x64648C, 0xFF0000, 0x0078D7, 0xC8DCFF};
-    const std::vector<DWORD> kOutput = {0x202020, 0x202020, 0xE8E8E8, 0x838383, 0xC8C8C8, 0x999999, 0xFF0000, 0x0078D7, 0x192D50};
-    HBITMAP bitmap = CreateBitmap(9, 1, 1, 32, kInput), dark = RecolorForDark(bitmap);
-    EXPECT_EQ(kOutput, PixelsOf(dark, 9, 1));
-    DeleteObject(bitmap), DeleteObject(dark), banner.darkBannerBitmap = banner.darkBannerSource = nullptr;   // it was cached
+    const COLORREF kOutput[] = {RGB(32, 32, 32), RGB(32, 32, 32), RGB(232, 232, 232), RGB(131, 131, 131),
+        RGB(200, 200, 200), RGB(153, 153, 153), RGB(255, 0, 0), RGB(0, 120, 215), RGB(25, 45, 80)};
+    HBITMAP bitmap = CreateBitmap(9, 1, 1, 32, kInput);
+    HDC memory = CreateCompatibleDC(nullptr);
+    SelectObject(memory, RecolorForDark(bitmap));
+    for (int x = 0; x < 9; ++x)
+        EXPECT_EQ(kOutput[x], GetPixel(memory, x, 0)) << x;
+    DeleteDC(memory);
+    DeleteObject(bitmap);
+    banner.darkBannerBitmap = banner.darkBannerSource = nullptr; // the copy is kept until the process ends
 }
 
-// The colour answers for each form the setting may take: only a DWORD 0 is dark.
+// Only a DWORD 0 is dark: brush, text, background and mode (OPAQUE before, TRANSPARENT for the group box) then.
 TEST_F(ThemeTest, ColourAnswersFollowTheSetting)
 {
-    Open(0, OwnDlgProc, true);
-    const COLORREF kKeep = RGB(1, 2, 3), kWindow = RGB(32, 32, 32), kControl = RGB(43, 43, 43), kText = RGB(232, 232, 232);
-    const struct { UINT message; int id; COLORREF brush, text, background; int mode; } kCases[] = {
-        {WM_CTLCOLOREDIT, kReadOnly, kControl, kText, kControl, 0}, {WM_CTLCOLORLISTBOX, kList, kControl, kText, kControl, 0},
-        {WM_CTLCOLORSTATIC, kReadOnly, kControl, kText, kControl, 0}, {WM_CTLCOLORSTATIC, kLabel, kWindow, kText, kKeep, TRANSPARENT},
-        {WM_CTLCOLORSTATIC, kGroup, kWindow, kText, kWindow, OPAQUE}, {WM_CTLCOLORBTN, kCheck, kWindow, kKeep, kKeep, TRANSPARENT},
-        {WM_CTLCOLORDLG, 0, kWindow, kKeep, kKeep, 0}, {WM_CTLCOLORSCROLLBAR, kList, CLR_NONE, kKeep, kKeep, 0},
-        {WM_CTLCOLORMSGBOX, 0, CLR_NONE, kKeep, kKeep, 0},
-    };
-    const DWORD zero[2] = {}, one = 1;
-    const struct { const char* name; DWORD type; const void* data; DWORD size; bool dark; } kSettings[] = {
-        {"DWORD 0", REG_DWORD, zero, 4, true}, {"missing", REG_NONE, nullptr, 0, false}, {"DWORD 1", REG_DWORD, &one, 4, false},
-        {"string \"0\"", REG_SZ, L"0", 4, false}, {"binary 0", REG_BINARY, zero, 4, false}, {"QWORD 0", REG_QWORD, zero, 8, false}};
-    std::set<INT_PTR> brushes;   // every one handed out
+    OpenOwn();
+    setting.Write(REG_BINARY, "\0\0\0\0", 4);
+    EXPECT_FALSE(IsDarkTheme()) << "a binary 0";
+    setting.Remove();
+    EXPECT_FALSE(IsDarkTheme()) << "none";
+    const COLORREF kOld = RGB(1, 2, 3), kWindow = RGB(32, 32, 32), kEdit = RGB(43, 43, 43), kText = RGB(232, 232, 232);
+    std::set<INT_PTR> brushes; // every one handed out
     HDC dc = CreateCompatibleDC(nullptr);
-    for (const auto& s : kSettings) {
-        s.type == REG_NONE ? setting.Remove() : setting.Write(s.type, s.data, s.size);
-        for (const auto& c : kCases) {
-            SCOPED_TRACE(testing::Message() << s.name << ", message 0x" << std::hex << c.message << ", control " << c.id);
-            SetTextColor(dc, kKeep), SetBkColor(dc, kKeep), SetBkMode(dc, c.mode == OPAQUE ? TRANSPARENT : OPAQUE);
-            INT_PTR brush = -1;
-            EXPECT_EQ(s.dark && c.brush != CLR_NONE, HandleThemeMessage(dialog, c.message, (WPARAM)dc, (LPARAM)Control(c.id), &brush));
-            LOGBRUSH colour = {0, CLR_NONE, 0};
-            GetObjectW((HBRUSH)brush, sizeof(colour), &colour), brushes.insert(brush);
-            EXPECT_EQ(Join(s.dark ? c.brush : CLR_NONE, s.dark ? c.text : kKeep, s.dark ? c.background : kKeep),
-                      Join(colour.lbColor, GetTextColor(dc), GetBkColor(dc))) << "brush, text, background";
-            EXPECT_EQ(s.dark && c.mode ? c.mode : c.mode == OPAQUE ? TRANSPARENT : OPAQUE, GetBkMode(dc));
-        }
-    }
+    auto answer = [&](UINT message, int id) {
+        SetTextColor(dc, kOld);
+        SetBkColor(dc, kOld);
+        SetBkMode(dc, id == kGroup ? TRANSPARENT : OPAQUE);
+        INT_PTR brush = 0;
+        BOOL answered = HandleThemeMessage(dialog, message, (WPARAM)dc, (LPARAM)GetDlgItem(dialog, id), &brush);
+        LOGBRUSH colour = {0, CLR_NONE, 0};
+        GetObjectW((HBRUSH)brush, sizeof(colour), &colour);
+        brushes.insert(brush);
+        return Join(answered, colour.lbColor, GetTextColor(dc), GetBkColor(dc), GetBkMode(dc));
+    };
+    setting.SetDark(true);
+    EXPECT_EQ(Join(1, kEdit, kText, kEdit, OPAQUE), answer(WM_CTLCOLOREDIT, kReadOnly));
+    EXPECT_EQ(Join(1, kEdit, kText, kEdit, OPAQUE), answer(WM_CTLCOLORSTATIC, kReadOnly)) << "read-only";
+    EXPECT_EQ(Join(1, kWindow, kText, kOld, TRANSPARENT), answer(WM_CTLCOLORSTATIC, kLabel));
+    EXPECT_EQ(Join(1, kWindow, kText, kWindow, OPAQUE), answer(WM_CTLCOLORSTATIC, kGroup)) << "over its frame line";
+    EXPECT_EQ(Join(1, kWindow, kOld, kOld, TRANSPARENT), answer(WM_CTLCOLORBTN, kCheck));
+    EXPECT_EQ(Join(1, kWindow, kOld, kOld, OPAQUE), answer(WM_CTLCOLORDLG, 0));
+    for (UINT message : {WM_CTLCOLORSCROLLBAR, WM_CTLCOLORMSGBOX})
+        EXPECT_EQ(Join(0, CLR_NONE, kOld, kOld, OPAQUE), answer(message, kList)) << message;
+    setting.SetDark(false);
+    for (UINT message = WM_CTLCOLORMSGBOX; message <= WM_CTLCOLORSTATIC; ++message)
+        EXPECT_EQ(Join(0, CLR_NONE, kOld, kOld, OPAQUE), answer(message, kList)) << message;
     EXPECT_EQ(3u, brushes.size()) << "none, and one per colour, made once";
     DeleteDC(dc);
 }
 
-// Two dark passes: version and opt-in asked once; the title bar's earlier attribute if the first fails; button themes.
+// Two dark passes: opt-in once; the title bar's older attribute if the first fails; the buttons' dark theme if usable.
 TEST_F(ThemeTest, OptInAndButtonThemeFollowWhatTheSystemHas)
 {
-    Open(0, OwnDlgProc, true);
-    const struct { DWORD build; LONG status; bool hasVersion, opens; BYTE green; HRESULT titleBar20; const WCHAR* seen; } kCases[] = {
-        {17763, 0, true, true, 129, S_OK, L"version 276 ; opt-in 1 ; DarkMode_DarkTheme|null DarkMode_DarkTheme|null DarkMode_DarkTheme|null"},
-        {17762, 0, true, true, 128, E_INVALIDARG, L"version 276 ; title bar 19 1 4 ; title bar 19 1 4 ; | | DarkMode_Explorer|null"},
-        {22000, (LONG)0xC0000001, true, false, 255, S_OK, L"version 276 ; | | DarkMode_Explorer|null"},
-        {22000, 0, false, true, 255, S_OK, L"DarkMode_DarkTheme|null DarkMode_DarkTheme|null DarkMode_DarkTheme|null"},
+    OpenOwn();
+    const std::wstring dark = L"DarkMode_DarkTheme|null; ", rest = L"DarkMode_CFD|null; DarkMode_Explorer|null; ";
+    const std::wstring usable = dark + dark + dark + rest, classic = L"|; DarkMode_Explorer|null; |; " + rest;
+    const std::wstring probed = L"1 closed; |; 1 closed; DarkMode_Explorer|null; 1 closed; |; " + rest;
+    const std::wstring bar = L"title bar 20 1 4 ; ", bar19 = L"title bar 19 1 4 ; ";
+    const struct {
+        System system;
+        std::wstring calls;
+    } kCases[] = {
+        {{17763, 0, 129, S_OK}, L"version; opt-in 1 ; " + bar + L"1 closed; " + usable + bar + usable},
+        {{17762, 0, 128, E_INVALIDARG}, L"version; " + bar + bar19 + probed + bar + bar19 + probed},
+        {{22000, (LONG)0xC0000001, 0, S_OK}, L"version; " + bar + classic + bar + classic},
+        {{0, 0, 255, S_OK}, bar + L"1 closed; " + usable + bar + usable},
     };
     for (const auto& c : kCases) {
-        SCOPED_TRACE(testing::Message() << "build " << c.build << ", status " << c.status << ", green " << (int)c.green);
-        SetUp();
-        sys.build = c.build, sys.versionStatus = c.status, sys.hasVersion = c.hasVersion, sys.themeOpens = c.opens;
-        sys.groupBoxGreen = c.green, sys.titleBar20 = c.titleBar20, DarkPass(), DarkPass();
-        std::wstring seen;
-        for (const std::wstring& call : sys.calls)
-            seen += call.compare(0, 7, L"version") && call.compare(0, 6, L"opt-in") && call.compare(0, 12, L"title bar 19") ? L"" : call + L"; ";
-        EXPECT_EQ(c.seen, seen + sys.themes[Control(kGroup)] + L" " + sys.themes[Control(kRadio)] + L" " + sys.themes[Control(kCheck)]);
+        sys = {c.system, {}};
+        themeState = {};
+        Pass(true);
+        Pass(true);
+        EXPECT_EQ(c.calls, sys.calls) << c.system.build;
     }
 }
 
+// Header titles from the left, with an ellipsis; one light pass takes back what two dark passes installed.
 TEST_F(ThemeTest, ListViewsTakeTheColoursAndADarkHeader)
 {
     ImportPatch drawText("user32.dll", "DrawTextW", (void*)RecordDrawTextW);
-    realDrawTextW = drawText.original<decltype(&DrawTextW)>(), Open(0, OwnDlgProc, true);
-    HWND list = Control(kList), header = (HWND)SendMessageW(list, LVM_GETHEADER, 0, 0);
-    auto subclassed = [&] {   // the subclass answers the header's pre-paint while the theme is dark
-        NMCUSTOMDRAW draw = {{header, 0, (UINT)NM_CUSTOMDRAW}, CDDS_PREPAINT, nullptr, {}, 0, 0, 0};
-        return SendMessageW(list, WM_NOTIFY, 0, (LPARAM)&draw) == (CDRF_NOTIFYITEMDRAW | CDRF_NOTIFYPOSTPAINT);
-    };
-    auto colours = [&] { return Join(subclassed(), SendMessageW(list, LVM_GETBKCOLOR, 0, 0), SendMessageW(list, LVM_GETTEXTBKCOLOR, 0, 0),
-                                     SendMessageW(list, LVM_GETTEXTCOLOR, 0, 0)); };   // and the header's own paint
-    DarkPass();
-    EXPECT_EQ(Join(true, RGB(43, 43, 43), RGB(43, 43, 43), RGB(232, 232, 232)), colours());
-    RECT first, last, client;
-    SendMessageW(header, HDM_GETITEMRECT, 0, (LPARAM)&first), SendMessageW(header, HDM_GETITEMRECT, 2, (LPARAM)&last);
-    GetClientRect(header, &client), sys.texts.clear();
-    RunOnUiThread(run, [header] { RedrawWindow(header, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW); });
-    const int kFormat = DT_END_ELLIPSIS | DT_NOPREFIX | DT_SINGLELINE | DT_VCENTER, kText = RGB(232, 232, 232);
-    EXPECT_EQ((Calls{L"Name " + Join(first.left + 6, kFormat, kText), L"A title far too long for its column " +
-                     Join(first.right + 6, kFormat, kText), L"Size " + Join(last.left + 6, kFormat, kText)}), sys.texts)
-        << "left-aligned, with an ellipsis, light";
-    EXPECT_EQ(RGB(43, 43, 43), Pixel(header, first.left + 2, first.top + 2));
-    EXPECT_EQ(RGB(80, 80, 80), Pixel(header, first.right - 1, first.top + 2)) << "divider";
-    EXPECT_EQ(RGB(80, 80, 80), Pixel(header, first.left + 2, first.bottom - 1)) << "bottom line";
-    EXPECT_EQ(RGB(43, 43, 43), Pixel(header, (last.right + client.right) / 2, client.bottom / 2)) << "empty area";
-    EXPECT_EQ(RGB(43, 43, 43), Pixel((HWND)SendMessageW(Control(kEmptyList), LVM_GETHEADER, 0, 0), 10, 5)) << "no item";
-
-    DarkPass();   // one light pass removes what two dark passes installed, which would answer were the setting dark
-    Switch(false), setting.SetDark(true);
-    EXPECT_EQ(Join(false, GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_WINDOWTEXT)), colours());
+    OpenOwn();
+    HWND list = GetDlgItem(dialog, kList);
+    HWND header = (HWND)SendMessageW(list, LVM_GETHEADER, 0, 0);
+    EXPECT_EQ(Join(RGB(43, 43, 43), RGB(232, 232, 232)),
+        Join(SendMessageW(list, LVM_GETBKCOLOR, 0, 0), SendMessageW(list, LVM_GETTEXTCOLOR, 0, 0)));
+    RECT first, last;
+    SendMessageW(header, HDM_GETITEMRECT, 0, (LPARAM)&first);
+    SendMessageW(header, HDM_GETITEMRECT, 1, (LPARAM)&last);
+    sys.calls.clear();
+    RedrawWindow(header, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    const std::wstring look = Join(DT_END_ELLIPSIS | DT_NOPREFIX | DT_SINGLELINE | DT_VCENTER, RGB(232, 232, 232));
+    EXPECT_EQ(L"Name " + Join(first.left + 6) + look + L"; A title far too long for its column " + Join(last.left + 6)
+            + look + L"; ",
+        sys.calls);
+    HDC dc = GetDC(header);
+    EXPECT_EQ(RGB(43, 43, 43), GetPixel(dc, first.left + 2, first.top + 2));
+    EXPECT_EQ(RGB(80, 80, 80), GetPixel(dc, first.right - 1, first.top + 2)) << "divider";
+    EXPECT_EQ(RGB(43, 43, 43), GetPixel(dc, last.right + 10, first.top + 2)) << "right of the items";
+    Pass(true);
+    Pass(false);
+    setting.SetDark(true); // the header's own drawing is back even so
+    RedrawWindow(header, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    EXPECT_NE(RGB(43, 43, 43), GetPixel(dc, first.left + 2, first.top + 2));
+    ReleaseDC(header, dc);
 }
 
-}  // namespace
+} // namespace
