@@ -286,7 +286,8 @@ TEST_F(LiveCaptureTest, PayloadsAndProvidersEndToEnd)
         SystemTimeToFileTime(&time, &file);
         return (LONGLONG)(((ULONG64)file.dwHighDateTime << 32) | file.dwLowDateTime);
     };
-    const LONGLONG kTimes[] = {startOfYear(2000), startOfYear(2200) - 1, startOfYear(2000) - 1, startOfYear(2200), 0, -1};
+    const LONGLONG kTimes[] = {startOfYear(2000), startOfYear(2200) - 1, startOfYear(2000) - 1, startOfYear(2200),
+                               0, -1};
     ULONG64 before = Now();
     ConsumeSession([&] {
         const WCHAR kFirst[] = L"QvCredential::GetSerialization(655) : no certificate";
@@ -301,7 +302,9 @@ TEST_F(LiveCaptureTest, PayloadsAndProvidersEndToEnd)
     ULONG64 after = Now();
     std::vector<ULONG64> times;
     EXPECT_EQ(L"* Monitoring started.\n4412 4416 2 QvCredential::GetSerialization(655) : no certificate\n"
-              L"9 10 0 level 0\n9 10 6 level 6\n9 10 255 level 255\n1 2 4 t\n1 2 4 t\n1 2 4 t\n1 2 4 t\n1 2 4 t\n1 2 4 t\n* Monitoring stopped.\n", Held(&times));
+              L"9 10 0 level 0\n9 10 6 level 6\n9 10 255 level 255\n"
+              L"1 2 4 t\n1 2 4 t\n1 2 4 t\n1 2 4 t\n1 2 4 t\n1 2 4 t\n* Monitoring stopped.\n",
+              Held(&times));
     EXPECT_EQ((ULONG64)kPlausibleTime + 10000, times.at(1));
     // Times from 2000-01-01 to the end of 2199 (UTC) are kept; others
     // replaced by the time of arrival.

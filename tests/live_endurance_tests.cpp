@@ -34,7 +34,7 @@ Payload RandomPayload(ULONG64* seed)
     std::wstring text;
     size_t units = (size_t)1 << next(16);
     while (text.size() < units)
-        text += next(4) == 0 ? std::wstring(1, (WCHAR)(1 + next(31))) : kPieces[next(sizeof(kPieces) / sizeof(kPieces[0]))];
+        text += next(4) == 0 ? std::wstring(1, (WCHAR)(1 + next(31))) : kPieces[next(std::size(kPieces))];
     if (next(8) == 0)
         text.insert(next(text.size()), 1, L'\0');
     if (next(3) == 0)
@@ -126,7 +126,13 @@ struct Resources {
 // and the process's windows stand in.
 DWORD SystemHandleCount()
 {
-    struct Entry { PVOID object; ULONG_PTR pid, handle; ULONG access; USHORT creator, type; ULONG attributes, reserved; };
+    struct Entry {
+        PVOID object;
+        ULONG_PTR pid, handle;
+        ULONG access;
+        USHORT creator, type;
+        ULONG attributes, reserved;
+    };
     static ULONG_PTR buffer[1 << 20];
     auto query = (LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG))GetProcAddress(GetModuleHandleW(L"ntdll.dll"),
                                                                            "NtQuerySystemInformation");

@@ -29,12 +29,15 @@ TEST_F(LiveWindowTest, LinesInTheirColumnsAndColoursInBothThemes)
     ASSERT_TRUE(WaitUntil([&] { return LineCount() == 7; }));
     const struct { const WCHAR* line; COLORREF light, dark; bool bold; } kLines[] = {
         {nullptr, RGB(0, 0, 192), RGB(110, 150, 255), false},   // "Monitoring started."
-        {L"TIME  INF    4242:77      Reader::Open(42)            card inserted", RGB(0, 0, 0), RGB(232, 232, 232), false},
+        {L"TIME  INF    4242:77      Reader::Open(42)            card inserted", RGB(0, 0, 0), RGB(232, 232, 232),
+         false},
         {L"TIME  CRI       4:4       Method(1234)                x", RGB(192, 0, 0), RGB(255, 96, 96), true},
         {L"TIME  WRN  123456:654321                              plain message without origin", RGB(176, 80, 0),
          RGB(255, 170, 60), false},
-        {L"TIME  ERR      99:1       Pin::Verify(7)              tab\there {1}", RGB(192, 0, 0), RGB(255, 96, 96), false},
-        {L"TIME  VRB       5:5                                   verbose", RGB(128, 128, 128), RGB(150, 150, 150), false},
+        {L"TIME  ERR      99:1       Pin::Verify(7)              tab\there {1}", RGB(192, 0, 0), RGB(255, 96, 96),
+         false},
+        {L"TIME  VRB       5:5                                   verbose", RGB(128, 128, 128), RGB(150, 150, 150),
+         false},
         {L"TIME  ***       6:6                                   level zero", RGB(0, 0, 0), RGB(232, 232, 232), false},
     };
     EXPECT_TRUE(WaitForStatus(0, L" Captured: 7"));

@@ -54,7 +54,8 @@ TEST_F(LiveWindowTest, OpensReadyToWatchAndClosesLeavingNothing)
     SCROLLBARINFO bar = {};
     bar.cbSize = sizeof(bar);
     GetScrollBarInfo(view, OBJID_HSCROLL, &bar);
-    EXPECT_FALSE(bar.rgstate[0] & (STATE_SYSTEM_INVISIBLE | STATE_SYSTEM_UNAVAILABLE)) << "a long line scrolls sideways";
+    EXPECT_FALSE(bar.rgstate[0] & (STATE_SYSTEM_INVISIBLE | STATE_SYSTEM_UNAVAILABLE))
+        << "a long line scrolls sideways";
 
     HANDLE consumer = nullptr;
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), liveState.consumerThread, GetCurrentProcess(),
