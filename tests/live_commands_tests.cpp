@@ -163,6 +163,12 @@ TEST_F(LiveWindowTest, SaveAsksBeforeReplacingAFile)
             EXPECT_EQ("old", ReadFileBytes(path));
         }
     }
+    // Read only once replaced: a reader holding the old file open would make
+    // the window's replacing it fail. The size is read without opening it.
+    WIN32_FILE_ATTRIBUTE_DATA file = {};
+    EXPECT_TRUE(WaitUntil([&] {
+        return GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &file) && file.nFileSizeLow != 3;
+    }));
     EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(path).compare(0, 2, "\xFF\xFE") == 0; }));
 }
 

@@ -8,6 +8,19 @@
 
 namespace {
 
+// A second opening, refused with a box of `icon` saying `text`: it ends once the box is closed.
+void ExpectOpeningRefused(const WCHAR* text, UINT icon)
+{
+    UiDialogRun* refused = StartModalDialog(IDD_LIVE, LiveDlgProc, 5);
+    MessageBoxSeen box;
+    ASSERT_TRUE(WaitForMessageBox(&box));
+    EXPECT_EQ(L"Live Tracing", box.caption);
+    EXPECT_EQ(text, box.text);
+    EXPECT_EQ(icon, box.icon);
+    EXPECT_TRUE(PressMessageBoxButton(box, IDOK));
+    EXPECT_EQ(0, FinishUiThread(refused, UI_WAIT_MS + LIVE_CONSUMER_WAIT_MS));
+}
+
 TEST_F(LiveWindowTest, OpensReadyToWatchAndClosesLeavingNothing)
 {
     Open(5);
@@ -40,14 +53,7 @@ TEST_F(LiveWindowTest, OpensReadyToWatchAndClosesLeavingNothing)
     EXPECT_EQ(5u, providers[0].level);
 
     // A second window is refused; the first keeps running.
-    UiDialogRun* second = StartModalDialog(IDD_LIVE, LiveDlgProc, 5);
-    MessageBoxSeen box;
-    ASSERT_TRUE(WaitForMessageBox(&box));
-    EXPECT_EQ(L"Live Tracing", box.caption);
-    EXPECT_EQ(L"A live tracing window is already running.", box.text);
-    EXPECT_EQ((UINT)MB_ICONINFORMATION, box.icon);
-    EXPECT_TRUE(PressMessageBoxButton(box, IDOK));
-    EXPECT_EQ(0, FinishUiThread(second));
+    ExpectOpeningRefused(L"A live tracing window is already running.", MB_ICONINFORMATION);
     std::wstring wide(400, L'w');
     Log(4, wide.c_str());
     EXPECT_TRUE(WaitForLastBody(wide)) << "still watching";
@@ -153,12 +159,7 @@ TEST_F(LiveWindowTest, ConsumerOutlivingTheWaitRefusesOneOpening)
     EXPECT_TRUE(liveState.storeLockReady) << "a late consumer may still enter the lock";
     EXPECT_EQ(nullptr, liveState.slots);
 
-    UiDialogRun* refused = StartModalDialog(IDD_LIVE, LiveDlgProc, 5);
-    MessageBoxSeen box;
-    ASSERT_TRUE(WaitForMessageBox(&box));
-    EXPECT_EQ(L"A live tracing window is already running.", box.text);
-    EXPECT_TRUE(PressMessageBoxButton(box, IDOK));
-    EXPECT_EQ(0, FinishUiThread(refused, UI_WAIT_MS + LIVE_CONSUMER_WAIT_MS));
+    ExpectOpeningRefused(L"A live tracing window is already running.", MB_ICONINFORMATION);
     EXPECT_EQ(nullptr, liveState.consumerThread) << "the refused opening waited for it";
     EXPECT_FALSE(liveState.storeLockReady);
 
@@ -181,14 +182,7 @@ TEST_F(LiveWindowTest, NoMemoryForTheStoreClosesTheWindow)
     ImportPatch patch("msvcrt.dll", "calloc", (void*)CallocWithoutSlots);
     ASSERT_TRUE(patch.active());
     callocPatch = &patch;
-    UiDialogRun* refused = StartModalDialog(IDD_LIVE, LiveDlgProc, 5);
-    MessageBoxSeen box;
-    ASSERT_TRUE(WaitForMessageBox(&box));
-    EXPECT_EQ(L"Live Tracing", box.caption);
-    EXPECT_EQ(L"Not enough memory to start the live tracing.", box.text);
-    EXPECT_EQ((UINT)MB_ICONERROR, box.icon);
-    EXPECT_TRUE(PressMessageBoxButton(box, IDOK));
-    EXPECT_EQ(0, FinishUiThread(refused, UI_WAIT_MS + LIVE_CONSUMER_WAIT_MS));
+    ExpectOpeningRefused(L"Not enough memory to start the live tracing.", MB_ICONERROR);
     callocPatch = nullptr;
     EXPECT_FALSE(EtwEmuSessionRunning(LIVE_SESSION_NAME));
     EtwEmuCall call;
