@@ -1,5 +1,9 @@
-# Planted faults (live, tracing, emulation, common, emitter, entry point, resources) for tools/plant_faults.py.
-FAULTS = [
+# Faults planted one at a time by tools/plant_faults.py to show what the tests
+# catch: (name, file, old text, new text, ctest regex). Each old text occurs
+# once in its file; the regex names the test executables to run.
+# KNOWN_MISSES lists faults no test under Wine can see, kept out of FAULTS.
+
+LIVE = [
     # --- live/status_bar.cpp ---------------------------------------------------
     ('status_second_part_gap_50', 'live/status_bar.cpp',
      r'''width - 210 : edges[0] + 60;''',
@@ -393,3 +397,275 @@ FAULTS = [
      r'''"RichEdit20W", WS_VSCROLL | WS_TABSTOP''',
      'live_view_tests|live_window_tests'),
 ]
+
+# --- autologger, sessions, emulation, formatters, emitter ---------------------
+AL = 'autologger_tests'
+TS = 'trace_session_tests'
+EMU = 'etw_emulation_tests'
+EMIT = 'emit_tests'
+FMT = 'format_tests'
+ALL = 'autologger|trace_session|emit|etw_emulation|format'
+
+CORE = [
+    # tracing/autologger.cpp
+    ('al_file_counter_4', 'tracing/autologger.cpp',
+     '{L"FileCounter", 5},', '{L"FileCounter", 4},', AL),
+    ('al_match_any_as_dword', 'tracing/autologger.cpp',
+     'status = WriteQword(key, L"MatchAnyKeyword", 0);', 'status = WriteDword(key, L"MatchAnyKeyword", 0);', AL),
+    ('al_disable_swallows_delete', 'tracing/autologger.cpp',
+     '    if (!DeleteRegistryTree(path))\n        return FALSE;\n    SetLastError(ERROR_SUCCESS);',
+     '    DeleteRegistryTree(path);\n    SetLastError(ERROR_SUCCESS);', AL),
+    ('al_enabled_read_only_open', 'tracing/autologger.cpp',
+     'KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY, &key)', 'KEY_READ, &key)', AL),
+    ('al_tree_path_not_restored', 'tracing/autologger.cpp',
+     '    path[length] = L\'\\0\';\n    RegCloseKey(key);', '    RegCloseKey(key);', AL),
+    # tracing/trace_session.cpp
+    ('ts_no_flush_timer', 'tracing/trace_session.cpp',
+     '    properties.FlushTimer = 1;\n', '', TS),
+    ('ts_trailing_backslash_kept', 'tracing/trace_session.cpp',
+     "if (windows[length - 1] == L'\\\\')", "if (windows[length - 1] == L'/')", TS),
+    ('ts_enable_failure_continues', 'tracing/trace_session.cpp',
+     '            DebugTrace(L"EnableTraceEx 0x%08x", status);\n            SetLastError(status);\n            return FALSE;',
+     '            DebugTrace(L"EnableTraceEx 0x%08x", status);\n            SetLastError(status);\n            continue;', TS),
+    ('ts_stop_trace_text', 'tracing/trace_session.cpp',
+     'L"ControlTrace 0x%08x"', 'L"ControlTrace %08x"', TS),
+    # etw_emulation/emu_controller.cpp
+    ('ctl_second_start_same_name', 'etw_emulation/emu_controller.cpp',
+     '    if (FindSessionByName(name))\n        return ERROR_ALREADY_EXISTS;\n', '', EMU),
+    ('ctl_provider_not_taken', 'etw_emulation/emu_controller.cpp',
+     'if (emu.sessions[i] != session)\n            RemoveProvider', 'if (emu.sessions[i] == session)\n            RemoveProvider', EMU),
+    ('ctl_stop_by_handle_first', 'etw_emulation/emu_controller.cpp',
+     '    if (name && name[0])\n        session = FindSessionByName(name);\n    else if (handle != 0)\n        session = FindSessionByHandle(handle);',
+     '    if (handle != 0)\n        session = FindSessionByHandle(handle);\n    else if (name && name[0])\n        session = FindSessionByName(name);', EMU),
+    # etw_emulation/emu_consumer.cpp
+    ('con_close_ends_with_0', 'etw_emulation/emu_consumer.cpp',
+     'EndConsumer(consumer, ERROR_CANCELLED);', 'EndConsumer(consumer, ERROR_SUCCESS);', EMU),
+    ('con_stop_drops_queue', 'etw_emulation/emu_consumer.cpp',
+     '        if (consumer->queue.events.empty())\n            break;', '        if (consumer->ending)\n            break;', EMU),
+    ('con_header_not_in_flight', 'etw_emulation/emu_consumer.cpp',
+     'consumer->inFlight = 1;     // the header event', 'consumer->inFlight = 0;', EMU),
+    ('con_closed_handle_kept', 'etw_emulation/emu_consumer.cpp',
+     '    if (consumer->closePending)\n        FreeConsumer(consumer);\n    SetCallStatus',
+     '    SetCallStatus', EMU),
+    # etw_emulation/emu_state.cpp
+    ('st_queue_bound_plus_one', 'etw_emulation/emu_state.cpp',
+     'if (queue->events.size() >= ETW_EMU_QUEUE_EVENTS)', 'if (queue->events.size() > ETW_EMU_QUEUE_EVENTS)', EMU),
+    ('st_names_case_sensitive', 'etw_emulation/emu_state.cpp',
+     'CompareStringOrdinal(a, -1, b, -1, TRUE)', 'CompareStringOrdinal(a, -1, b, -1, FALSE)', EMU),
+    ('st_backlog_drop_uncounted', 'etw_emulation/emu_state.cpp',
+     '        return TRUE;\n    session->eventsLost++;\n    return FALSE;', '        return TRUE;\n    return FALSE;', EMU),
+    # etw_emulation/etw_emulation.cpp
+    ('emu_reset_keeps_call_counts', 'etw_emulation/etw_emulation.cpp',
+     '    memset(emu.callsByFunction, 0, sizeof(emu.callsByFunction));\n', '', ALL),
+    # etw_emulation/emu_log_file.cpp
+    ('log_create_failure_ok', 'etw_emulation/emu_log_file.cpp',
+     '        *file = nullptr;\n        return GetLastError();', '        *file = nullptr;\n        return ERROR_SUCCESS;', ALL),
+    ('log_file_not_shared', 'etw_emulation/emu_log_file.cpp',
+     'GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS', 'GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS', ALL),
+    # common/wide_format.cpp
+    ('fmt_cut_text_kept', 'common/wide_format.cpp',
+     '    if (written < 0 && out != nullptr && units > 0)\n        out[0] = L\'\\0\';\n', '', FMT),
+    ('fmt_no_terminator_when_full', 'common/wide_format.cpp',
+     "    out[units - 1] = L'\\0';\n", '', FMT),
+    ('fmt_cut_zero_units', 'common/wide_format.cpp',
+     'if (out == nullptr || units == 0 || units > INT_MAX)\n        return kFormatBadSize;',
+     'if (out == nullptr || units > INT_MAX)\n        return kFormatBadSize;', FMT),
+    # tools/emit_options.cpp
+    ('opt_empty_number_is_0', 'tools/emit_options.cpp',
+     "    if (*text == L'\\0')\n        return FALSE;\n", '', EMIT),
+    ('opt_all_providers_shifted', 'tools/emit_options.cpp',
+     '(ULONG)((number - 1) % PROVIDER_COUNT)', '(ULONG)(number % PROVIDER_COUNT)', EMIT),
+    ('opt_message_one_too_long', 'tools/emit_options.cpp',
+     'units > EMIT_MESSAGE_UNITS - 1 - message->length', 'units > EMIT_MESSAGE_UNITS - message->length', EMIT),
+    # tools/quorvel_emit.cpp
+    ('emit_no_session_exits_0', 'tools/quorvel_emit.cpp',
+     'L"nothing was logged.\\n", seconds);\n    return FALSE;', 'L"nothing was logged.\\n", seconds);\n    return TRUE;', EMIT),
+    ('emit_bad_arguments_exit_1', 'tools/quorvel_emit.cpp',
+     '        return EXIT_BAD_ARGUMENTS;', '        return EXIT_FAILED;', EMIT),
+    ('emit_usage_not_separated', 'tools/quorvel_emit.cpp',
+     'L"QuorvelEmit: %ls\\n\\n%ls"', 'L"QuorvelEmit: %ls\\n%ls"', EMIT),
+]
+
+# --- main dialog, export, banner, theme, loader -------------------------------
+TW = 'theme_window'
+MD = 'main_dialog'
+BOTH = 'theme_window|main_dialog'
+LOADER = 'theme_loader'
+
+DIALOGS = [
+    # theme/theme_window.cpp
+    ('title_bar_attribute_21', 'theme/theme_window.cpp',
+     '#define DARK_TITLE_BAR          20', '#define DARK_TITLE_BAR          21', TW),
+    ('title_bar_fallback_skipped', 'theme/theme_window.cpp',
+     '        ThemeDwmSetWindowAttribute(window, DARK_TITLE_BAR_BEFORE_20H1, &dark, sizeof(dark));', '', TW),
+    ('first_dark_build_off_by_one', 'theme/theme_window.cpp',
+     'FIRST_DARK_MODE_BUILD   17763', 'FIRST_DARK_MODE_BUILD   17764', TW),
+    ('group_box_green_threshold_128', 'theme/theme_window.cpp',
+     'GetGValue(color) > 128', 'GetGValue(color) >= 128', TW),
+    ('setting_change_any_case', 'theme/theme_window.cpp',
+     'wcscmp((const WCHAR*)lParam, L"ImmersiveColorSet")', '_wcsicmp((const WCHAR*)lParam, L"ImmersiveColorSet")', TW),
+    ('opt_in_every_pass', 'theme/theme_window.cpp',
+     '        themeState.darkModeOptedIn = TRUE;   // once, even when a piece is missing\n', '', TW),
+    ('probe_every_dark_pass', 'theme/theme_window.cpp',
+     '    if (!themeState.darkButtonThemeUsable)\n        ProbeDarkButtonTheme();', '    ProbeDarkButtonTheme();', TW),
+    ('probe_theme_not_closed', 'theme/theme_window.cpp',
+     '        themeState.darkButtonThemeUsable = TRUE;\n    ThemeCloseThemeData(theme);',
+     '        themeState.darkButtonThemeUsable = TRUE;', TW),
+    ('combo_box_explorer_theme', 'theme/theme_window.cpp',
+     '{L"ComboBox", L"DarkMode_CFD"}', '{L"ComboBox", kExplorerTheme}', TW),
+    ('light_pass_themes_never_themed', 'theme/theme_window.cpp',
+     '    if (RemovePropW(control, DARK_CONTROL_PROPERTY) == nullptr)\n        return;\n',
+     '    RemovePropW(control, DARK_CONTROL_PROPERTY);\n', TW),
+    ('group_caption_not_opaque', 'theme/theme_window.cpp',
+     '            SetBkMode(dc, OPAQUE);\n', '', TW),
+    ('read_only_edit_as_static', 'theme/theme_window.cpp',
+     'message == WM_CTLCOLORSTATIC && HasClass(control, L"Edit")', 'message == WM_CTLCOLORSTATIC && HasClass(control, L"Static")', TW),
+    ('control_brush_made_each_time', 'theme/theme_window.cpp',
+     'if (themeState.darkControlBrush == nullptr)', 'if (true)', TW),
+    ('empty_theme_keeps_styles', 'theme/theme_window.cpp',
+     "name[0] == L'\\0' ? L\"\" : nullptr", "name[0] == L'\\0' ? nullptr : nullptr", TW),
+    # theme/theme_api.cpp
+    ('theme_dll_any_directory', 'theme/theme_api.cpp',
+     'LoadLibraryExW(dll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)', 'LoadLibraryExW(dll, nullptr, 0)', LOADER),
+    # tools/point_load_config.py: the build runs it only when QuorvelTrace.exe
+    # is linked again: each comes after a fault in the program's library, whose
+    # restored source links it again, and before another such fault.
+    ('load_config_directory_11', 'tools/point_load_config.py',
+     'LOAD_CONFIG_DIRECTORY = 10', 'LOAD_CONFIG_DIRECTORY = 11', LOADER),
+    ('opt_in_ordinal_136', 'theme/theme_api.cpp',
+     'kAllowDarkModeOrdinal = 135', 'kAllowDarkModeOrdinal = 136', TW),
+    ('load_config_size_64', 'tools/point_load_config.py',
+     'image, directories + LOAD_CONFIG_DIRECTORY * 8, rva, size)', 'image, directories + LOAD_CONFIG_DIRECTORY * 8, rva, 64)', LOADER),
+    # theme/list_view_theme.cpp
+    ('header_text_inset_5', 'theme/list_view_theme.cpp',
+     '#define HEADER_TEXT_LEFT    6', '#define HEADER_TEXT_LEFT    5', TW),
+    ('header_divider_missing', 'theme/list_view_theme.cpp',
+     '    LineTo(draw.hdc, rect.right - 1, rect.bottom);\n', '', TW),
+    ('header_rest_unfilled', 'theme/list_view_theme.cpp',
+     'Fill(draw.hdc, rest, DarkControlColor);', 'Fill(draw.hdc, RECT{rest.left, rest.top, rest.left, rest.bottom}, DarkControlColor);', TW),
+    ('header_subclass_kept_light', 'theme/list_view_theme.cpp',
+     '    else\n        RemoveWindowSubclass(listView, ListViewHeaderSubclassProc, LIST_VIEW_HEADER_SUBCLASS_ID);\n', '', TW),
+    ('list_text_colour_window', 'theme/list_view_theme.cpp',
+     'LVM_SETTEXTCOLOR, 0, darkNow ? DarkTextColor', 'LVM_SETTEXTCOLOR, 0, darkNow ? DarkWindowColor', TW),
+    # theme/theme_palette.cpp
+    ('any_zero_value_dark', 'theme/theme_palette.cpp',
+     'RRF_RT_REG_DWORD, nullptr', 'RRF_RT_ANY, nullptr', TW),
+    ('window_brush_control_colour', 'theme/theme_palette.cpp',
+     'CreateSolidBrush(DarkWindowColor)', 'CreateSolidBrush(DarkControlColor)', TW),
+    # app/banner.cpp
+    ('banner_title_not_bold', 'app/banner.cpp',
+     '    title.lfWeight = FW_BOLD;\n', '', TW),
+    ('banner_bitmap_one_left', 'app/banner.cpp',
+     'client.right - banner.bannerWidth - BANNER_MARGIN,', 'client.right - banner.bannerWidth - BANNER_MARGIN - 1,', TW),
+    ('recolor_white_33', 'app/banner.cpp',
+     'pixel[0] = pixel[1] = pixel[2] = 32;', 'pixel[0] = pixel[1] = pixel[2] = 33;', TW),
+    ('dark_banner_made_each_time', 'app/banner.cpp',
+     '    if (bitmap == banner.darkBannerSource && banner.darkBannerBitmap != nullptr)\n        return banner.darkBannerBitmap;\n', '', TW),
+    ('dark_title_version_grey', 'app/banner.cpp',
+     'dark ? DarkTextColor : kLightTitle', 'dark ? kDarkVersion : kLightTitle', TW),
+    ('banner_background_control', 'app/banner.cpp',
+     'dark ? DarkWindowColor : kLightBackground', 'dark ? DarkControlColor : kLightBackground', TW),
+    # app/main_dialog.cpp
+    ('default_level_warning', 'app/main_dialog.cpp',
+     'const int kDefaultLevel = 4;', 'const int kDefaultLevel = 3;', MD),
+    ('enable_uses_critical', 'app/main_dialog.cpp',
+     'EnablePersistentTracing(TRACE_LEVEL_VERBOSE)', 'EnablePersistentTracing(TRACE_LEVEL_CRITICAL)', MD),
+    ('enable_error_swallowed', 'app/main_dialog.cpp',
+     '        if (!EnablePersistentTracing(TRACE_LEVEL_VERBOSE))\n            SHOW_ERROR_BOX(dialog, GetLastError());\n',
+     '        EnablePersistentTracing(TRACE_LEVEL_VERBOSE);\n', MD),
+    ('disable_status_not_updated', 'app/main_dialog.cpp',
+     '            SHOW_ERROR_BOX(dialog, GetLastError());\n        UpdatePersistentStatus(dialog);\n        break;\n    case IDC_SAVE_LOG:',
+     '            SHOW_ERROR_BOX(dialog, GetLastError());\n        break;\n    case IDC_SAVE_LOG:', MD),
+    ('rich_edit_any_directory', 'app/main_dialog.cpp',
+     'LoadLibraryExW(L"riched20.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)', 'LoadLibraryExW(L"riched20.dll", nullptr, 0)', MD),
+    ('rich_edit_box_warning_icon', 'app/main_dialog.cpp',
+     'L"Live Tracing", MB_ICONERROR', 'L"Live Tracing", MB_ICONWARNING', MD),
+    ('live_button_not_bold', 'app/main_dialog.cpp',
+     '    logFont.lfWeight = FW_BOLD;\n', '', MD),
+    ('notice_single_spaces', 'app/main_dialog.cpp',
+     'L"Version %S  -  traces', 'L"Version %S - traces', MD),
+    ('focus_on_level', 'app/main_dialog.cpp',
+     'SetFocus(GetDlgItem(dialog, IDC_LIVE_TRACING));', 'SetFocus(GetDlgItem(dialog, IDC_LEVEL));', MD),
+    ('escape_closes', 'app/main_dialog.cpp',
+     '    default:\n        // IDCANCEL included', '    case IDCANCEL:\n        EndDialog(dialog, 1);\n        break;\n    default:\n        // IDCANCEL included', MD),
+    ('close_box_result_1', 'app/main_dialog.cpp',
+     '    case WM_CLOSE:\n        EndDialog(dialog, 0);', '    case WM_CLOSE:\n        EndDialog(dialog, 1);', MD),
+    ('live_window_not_owned', 'app/main_dialog.cpp',
+     'MAKEINTRESOURCEW(IDD_LIVE), dialog, LiveDlgProc, level)', 'MAKEINTRESOURCEW(IDD_LIVE), nullptr, LiveDlgProc, level)', MD),
+    ('live_level_default', 'app/main_dialog.cpp',
+     'kDefaultLevel : SendMessageW(combo, CB_GETITEMDATA, selection, 0);', 'kDefaultLevel : kDefaultLevel;', MD),
+    ('banner_not_drawn', 'app/main_dialog.cpp',
+     '        DrawBanner((const DRAWITEMSTRUCT*)lParam);\n', '', TW),
+    # app/advanced_panel.cpp
+    ('folded_height_no_margin', 'app/advanced_panel.cpp',
+     'buttonRect.left + buttonRect.bottom', 'buttonRect.bottom', MD),
+    ('advanced_texts_swapped', 'app/advanced_panel.cpp',
+     'expanded ? L"Advanced <<" : L"Advanced >>"', 'expanded ? L"Advanced >>" : L"Advanced <<"', MD),
+    ('focus_stays_on_disabled', 'app/advanced_panel.cpp',
+     '(focus == enable || focus == disable) && !IsWindowEnabled(focus))', '(focus == enable || focus == disable) && !IsWindowEnabled(focus) && false)', MD),
+    ('status_text_no_space', 'app/advanced_panel.cpp',
+     'L"Status : enabled.', 'L"Status: enabled.', MD),
+    ('not_centred_across', 'app/advanced_panel.cpp',
+     'x = work.left + (work.right - work.left - width) / 2;', 'x = work.left + (work.right - work.left - width) / 3;', MD),
+    ('fold_keeps_lower_controls', 'app/advanced_panel.cpp',
+     'ShowWindow(child, record->expanded ? SW_SHOW : SW_HIDE)', 'ShowWindow(child, SW_SHOW)', MD),
+    # app/error_box.cpp
+    ('error_code_unpadded', 'app/error_box.cpp',
+     'L"0x%08X - %s"', 'L"0x%X - %s"', MD),
+    ('no_description_text', 'app/error_box.cpp',
+     'L"no description available"', 'L"unknown error"', MD),
+    ('error_box_warning_icon', 'app/error_box.cpp',
+     'MessageBoxW(owner, text, caption, MB_ICONINFORMATION)', 'MessageBoxW(owner, text, caption, MB_ICONWARNING)', MD),
+    ('error_caption_colon', 'app/error_box.cpp',
+     'L"%hs(%d)"', 'L"%hs:%d"', MD),
+    # export/log_export.cpp
+    ('export_error_not_reported', 'export/log_export.cpp',
+     '        ShowErrorBox(owner, GetLastError(), logExport.failedFile, logExport.failedLine);\n', '        SetLastError(ERROR_SUCCESS);\n', MD),
+    ('create_failure_not_reported', 'export/log_export.cpp',
+     '        logExport.status = GetLastError();\n        logExport.failedFile = __FILE__;\n        logExport.failedLine = createLine;\n',
+     '        logExport.failedFile = __FILE__;\n        logExport.failedLine = createLine;\n', MD),
+    ('export_never_replaces', 'export/log_export.cpp',
+     'GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS', 'GENERIC_WRITE, 0, nullptr, CREATE_NEW', MD),
+    ('no_default_extension', 'export/log_export.cpp',
+     '    dialog.lpstrDefExt = L"txt";\n', '', MD),
+    ('suffix_two_digits', 'export/log_export.cpp',
+     'L".%03d"', 'L".%02d"', MD),
+    ('current_log_skipped', 'export/log_export.cpp',
+     'for (int i = 0; i < EXPORT_LOG_FILES', 'for (int i = 1; i < EXPORT_LOG_FILES', MD),
+    ('file_banner_no_line_end', 'export/log_export.cpp',
+     '    PutText(path);\n    PutText(L"\\r\\n");\n', '    PutText(path);\n', MD),
+    # export/export_lines.cpp
+    ('level_zero_written', 'export/export_lines.cpp',
+     ' ||\n        event->Header.Class.Level == 0)', ')', MD),
+    ('month_one_digit', 'export/export_lines.cpp',
+     'at = PutDecimal(at, time.wMonth, 2);', 'at = PutDecimal(at, time.wMonth, 1);', MD),
+    ('short_write_ignored', 'export/export_lines.cpp',
+     'if (!ok || written != bytes)', 'if (!ok)', MD),
+    ('no_date_line_dropped', 'export/export_lines.cpp',
+     '        wcscpy(out, EXPORT_NO_DATE L";" EXPORT_NO_TIME L";");\n        return wcslen(out);',
+     '        return 0;', MD),
+    ('chunk_not_flushed_at_end', 'export/log_export.cpp',
+     '    }\n    FlushExport();\n}', '    }\n}', MD),
+    # app/main.cpp (the loader's settings of the product image)
+    ('load_flags_not_system32', 'app/main.cpp',
+     '    config.Reserved1 = LOAD_LIBRARY_SEARCH_SYSTEM32;\n', '', LOADER),
+]
+
+# Faults no test under Wine can see.
+KNOWN_MISSES = {
+    # The window's own trim limits: only more than 62500 lines in the real view
+    # would show them, minutes in Wine's rich edit; the trim itself is tested
+    # with the small limits a test passes.
+    'view_kept_lines_5000',
+    # Under Wine no session ever enables QuorvelEmit's providers.
+    'emit_level_equal_skipped',
+    # Every load passes the System32 flag itself, and Wine ignores the load
+    # configuration's DependentLoadFlags.
+    'main_no_default_dll_directories',
+    # The emulation's own bookkeeping: a closed trace is answered 6 either way,
+    # and creating a log file never fails in the tests.
+    'con_closed_handle_kept',
+    'log_create_failure_ok',
+}
+
+FAULTS = [f for f in LIVE + CORE + DIALOGS if f[0] not in KNOWN_MISSES]
