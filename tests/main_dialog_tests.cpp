@@ -178,13 +178,16 @@ TEST_F(MainDialogTest, EnableLogSaveReadBack)
     for (const auto& [stamp, level, payload] : kEvents)
         EXPECT_EQ(1u, EtwEmuLogEvent(&providerTable[0], level, 1, 2, stamp, payload.data(), (ULONG)payload.size()));
     std::wstring older;
-    for (int n : {1, 2, 5, 8}) { // .005 without events
+    for (int n : {1, 2, 4, 5, 8}) { // .005 without events
         std::wstring text = n == 5 ? L"" : L"older " + std::to_wstring(n);
         std::string payload = Bytes(text);
         EtwEmuFileEvent event = {providerTable[2], 4, 4242, 77, kMarch1, payload.data(), (ULONG)payload.size()};
         ASSERT_EQ(0u, EtwEmuWriteLogFile(LogPath(n).c_str(), L"Quorvel", &event, text.empty() ? 0 : 1));
-        older += LogPath(n, true) + (text.empty() ? L"" : L"2024-03-01;00:00:00;" + text + L"\r\n");
+        older += n == 4 ? L"" : LogPath(n, true) + (text.empty() ? L"" : L"2024-03-01;00:00:00;" + text + L"\r\n");
     }
+    // Not a log, and a log held by another writer: both skipped, without a banner.
+    ASSERT_TRUE(WriteFileBytes(LogPath(3), "not a log"));
+    HANDLE held = CreateFileW(LogPath(4).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 
     TempDir output;
     const std::wstring path = output / L"export.txt";
@@ -203,6 +206,7 @@ TEST_F(MainDialogTest, EnableLogSaveReadBack)
         return GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &file) && file.nFileSizeLow != 300000;
     }));
     EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(path) == expected; })) << ReadFileBytes(path).size();
+    CloseHandle(held);
 
     ImportPatch writeFile("kernel32.dll", "WriteFile", (void*)SecondWriteShort);
     realWriteFile = writeFile.original<decltype(&WriteFile)>();
