@@ -163,7 +163,7 @@ TEST_F(MainDialogTest, EnableAndDisableShowTheRegistryStateAndTheirErrors)
     press(IDC_ENABLE, kEmuStartTrace, ERROR_ACCESS_DENIED, L"0x00000005 - Access denied.\r\n", true); // registered
 }
 
-// Events of every shape, older files; the session writes on. A name without extension gets ".txt", that file is
+// Events of every shape, older files, a restart; the session writes on. A name without extension gets ".txt", that file is
 // replaced unasked. A full disk, a file in use: the box; what was written stays.
 TEST_F(MainDialogTest, EnableLogSaveReadBack)
 {
@@ -178,24 +178,28 @@ TEST_F(MainDialogTest, EnableLogSaveReadBack)
     for (const auto& [stamp, level, payload] : kEvents)
         EXPECT_EQ(1u, EtwEmuLogEvent(&providerTable[0], level, 1, 2, stamp, payload.data(), (ULONG)payload.size()));
     std::wstring older;
-    for (int n : {1, 2, 4, 5, 8}) { // .005 without events
+    for (int n : {1, 2, 4, 5, 8}) { // .005 without events; after the restart each one number up, .008 gone
         std::wstring text = n == 5 ? L"" : L"older " + std::to_wstring(n);
         std::string payload = Bytes(text);
         EtwEmuFileEvent event = {providerTable[2], 4, 4242, 77, kMarch1, payload.data(), (ULONG)payload.size()};
         ASSERT_EQ(0u, EtwEmuWriteLogFile(LogPath(n).c_str(), L"Quorvel", &event, text.empty() ? 0 : 1));
-        older += n == 4 ? L"" : LogPath(n, true) + (text.empty() ? L"" : L"2024-03-01;00:00:00;" + text + L"\r\n");
+        if (n != 4 && n != 8)
+            older += LogPath(n + 1, true) + (text.empty() ? L"" : L"2024-03-01;00:00:00;" + text + L"\r\n");
     }
-    // Not a log, and a log held by another writer: both skipped, without a banner.
     ASSERT_TRUE(WriteFileBytes(LogPath(3), "not a log"));
-    HANDLE held = CreateFileW(LogPath(4).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_EQ(0u, EtwEmuPlayRestart(L"Quorvel", LogPath(0).c_str(), 8));
+    std::string after = Bytes(L"Pin::Verify(7) : wrong PIN");
+    EXPECT_EQ(1u, EtwEmuLogEvent(&providerTable[5], 2, 1, 2, kMarch1, after.data(), (ULONG)after.size()));
+    // Not a log (.004 now), and a log held by another writer (.005 now): both skipped, without a banner.
+    HANDLE held = CreateFileW(LogPath(5).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 
     TempDir output;
     const std::wstring path = output / L"export.txt";
     ASSERT_TRUE(WriteFileBytes(path, std::string(300000, 'x')));
     ClickButton(dialog, IDC_SAVE_LOG);
     ASSERT_TRUE(AnswerSaveDialog(dialog, (output / L"export").c_str()));
-    std::string expected = Bytes(LogPath(0, true)
-            + L"2024-02-29;23:59:59;Reader::Open(42) : card inserted\r\n2024-03-01;00:00:00;\r\n"
+    std::string expected = Bytes(LogPath(0, true) + L"2024-03-01;00:00:00;Pin::Verify(7) : wrong PIN\r\n"
+            + LogPath(1, true) + L"2024-02-29;23:59:59;Reader::Open(42) : card inserted\r\n2024-03-01;00:00:00;\r\n"
               L"2024-03-01;00:00:00;a;b;c\r\n\r\n2024-03-01;00:00:00;AB\r\n2024-03-01;00:00:00;ab\r\n"
               L"0000-00-00;00:00:00;no date\r\n2024-03-01;00:00:00;"
             + std::wstring(600000, L'x') + L"\r\n" + older,
