@@ -461,7 +461,7 @@ CORE = [
     ('log_create_failure_ok', 'etw_emulation/emu_log_file.cpp',
      '        *file = nullptr;\n        return GetLastError();', '        *file = nullptr;\n        return ERROR_SUCCESS;', ALL),
     ('log_file_not_shared', 'etw_emulation/emu_log_file.cpp',
-     'GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS', 'GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS', MD),
+     'GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS', 'GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS', 'main_dialog_tests'),
     # common/wide_format.cpp
     ('fmt_cut_text_kept', 'common/wide_format.cpp',
      '    if (written < 0 && out != nullptr && units > 0)\n        out[0] = L\'\\0\';\n', '', FMT),
