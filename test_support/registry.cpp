@@ -32,9 +32,7 @@ bool MachineKeyExists(const std::wstring& key)
     return true;
 }
 
-namespace {
-
-std::vector<std::wstring> Names(const std::wstring& key, bool values)
+std::vector<std::wstring> MachineNames(const std::wstring& key, bool values)
 {
     std::vector<std::wstring> names;
     HKEY handle;
@@ -53,18 +51,6 @@ std::vector<std::wstring> Names(const std::wstring& key, bool values)
     return names;
 }
 
-}  // namespace
-
-std::vector<std::wstring> MachineValueNames(const std::wstring& key)
-{
-    return Names(key, true);
-}
-
-std::vector<std::wstring> MachineSubkeyNames(const std::wstring& key)
-{
-    return Names(key, false);
-}
-
 #include "etw_emulation/etw_emulation.h"
 #include "test_support/temp_dir.h"
 #include "tracing/autologger.h"
@@ -73,7 +59,7 @@ std::vector<std::wstring> MachineSubkeyNames(const std::wstring& key)
 PersistentTracingCleanup::PersistentTracingCleanup()
 {
     WCHAR directory[MAX_PATH];
-    hadLogDirectory_ = GetLogDirectory(directory) && IsDirectory(directory);
+    hadLogDirectory_ = GetLogDirectory(directory) && PathExists(directory, true);
     Clean();
 }
 

@@ -16,9 +16,8 @@ struct RegistryValue {
 
 RegistryValue ReadMachineValue(const std::wstring& key, const WCHAR* name);
 bool MachineKeyExists(const std::wstring& key);
-// Names of the values, and of the subkeys, in the registry's order.
-std::vector<std::wstring> MachineValueNames(const std::wstring& key);
-std::vector<std::wstring> MachineSubkeyNames(const std::wstring& key);
+// Names of the values, or else of the subkeys, in the registry's order.
+std::vector<std::wstring> MachineNames(const std::wstring& key, bool values);
 // Leaves no persistent tracing behind: before and after a test, stops every
 // emulated session and deletes the autologger key, the log files and the WMI
 // directory when the test created it.

@@ -55,14 +55,8 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
     return ok && written == bytes.size();
 }
 
-bool PathExists(const std::wstring& path)
+bool PathExists(const std::wstring& path, bool directory)
 {
     std::error_code ignored;
-    return std::filesystem::exists(path, ignored);
-}
-
-bool IsDirectory(const std::wstring& path)
-{
-    std::error_code ignored;
-    return std::filesystem::is_directory(path, ignored);
+    return directory ? std::filesystem::is_directory(path, ignored) : std::filesystem::exists(path, ignored);
 }

@@ -25,5 +25,5 @@ void DeleteTree(const std::wstring& path);
 // Whole content of a file, or an empty string with *exists false.
 std::string ReadFileBytes(const std::wstring& path, bool* exists = nullptr);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
-bool PathExists(const std::wstring& path);
-bool IsDirectory(const std::wstring& path);
+// With `directory`, whether the path is a directory.
+bool PathExists(const std::wstring& path, bool directory = false);

@@ -101,7 +101,7 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
     }
 }
 
-UiDialogRun* StartUiThread(std::function<INT_PTR()> body)
+UiDialogRun* StartModalDialog(int templateId, DLGPROC proc, LPARAM param, HWND owner)
 {
     static bool registered = false;
     if (!registered) {
@@ -113,17 +113,12 @@ UiDialogRun* StartUiThread(std::function<INT_PTR()> body)
         registered = true;
     }
     UiDialogRun* run = new UiDialogRun;
-    run->body = std::move(body);
+    run->body = [=] {
+        return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), owner, proc, param);
+    };
     run->thread = CreateThread(nullptr, 0, UiThreadProc, run, 0, &run->threadId);
     WaitUntil([run] { return run->invoker != nullptr || WaitForSingleObject(run->thread, 0) == WAIT_OBJECT_0; });
     return run;
-}
-
-UiDialogRun* StartModalDialog(int templateId, DLGPROC proc, LPARAM param, HWND owner)
-{
-    return StartUiThread([=] {
-        return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), owner, proc, param);
-    });
 }
 
 INT_PTR FinishUiThread(UiDialogRun* run, DWORD timeoutMs)

@@ -21,9 +21,8 @@ struct UiDialogRun {
     std::function<INT_PTR()> body;
 };
 
-// Runs `body` (a modal loop) on a new UI thread; end it with FinishUiThread.
-UiDialogRun* StartUiThread(std::function<INT_PTR()> body);
-// Runs template `templateId` of the test executable with `proc` on a UI thread.
+// Runs template `templateId` of the test executable with `proc` on a new UI
+// thread; end it with FinishUiThread.
 UiDialogRun* StartModalDialog(int templateId, DLGPROC proc, LPARAM param, HWND owner = nullptr);
 // Waits for the UI thread to end; returns the body's result, or -2 on timeout
 // (the run is then leaked rather than freed under a running thread).

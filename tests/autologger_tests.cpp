@@ -32,13 +32,7 @@ std::wstring ProviderKey(size_t index)
     return kKey + L"\\" + GuidText(providerTable[index]);
 }
 
-struct Value {
-    std::wstring key;
-    const WCHAR* name;
-    DWORD type;
-    ULONGLONG number;
-    std::wstring text = L"";
-};
+struct Value { std::wstring key; const WCHAR* name; DWORD type; ULONGLONG number; std::wstring text = L""; };
 
 // Exactly the first `written` values in Enable's order of writing, each with
 // its type and bytes (strings with their terminator); no other value or key.
@@ -72,9 +66,9 @@ void ExpectRegistration(size_t written)
     }
     size_t values = 0;  // each of them checked above, so the counts show that nothing else is there
     for (const std::wstring& key : keys)
-        values += MachineValueNames(key).size();
+        values += MachineNames(key, true).size();
     EXPECT_EQ(written, values);
-    EXPECT_EQ(keys.size() - 1, MachineSubkeyNames(kKey).size());
+    EXPECT_EQ(keys.size() - 1, MachineNames(kKey, false).size());
 }
 
 // Writing a value named `refuseValue` is refused, and opening a key for
@@ -117,13 +111,8 @@ TEST(AutologgerTest, EnableThenDisable)
     DWORD seven = 7;
     std::wstring tooDeep = ProviderKey(1) + L"\\" + std::wstring(255, L'a') + L"\\" + std::wstring(255, L'b');
     ASSERT_EQ(ERROR_SUCCESS, WriteRegistryValue((ProviderKey(2) + L"\\Keep").c_str(), L"Mine", REG_DWORD, &seven, 4));
-    struct Case {
-        const WCHAR* refused;
-        bool failStart;
-        size_t written;
-        bool stopFails, undeletable;
-        size_t keysLeft;
-    } cases[] = {
+    struct Case { const WCHAR* refused; bool failStart; size_t written; bool stopFails, undeletable; size_t keysLeft; };
+    const Case cases[] = {
         {L"", false, 49, false, false, 0},
         {L"", true, 49, false, false, 0},
         {L"FileName", false, 1, false, false, 0},
@@ -154,7 +143,7 @@ TEST(AutologgerTest, EnableThenDisable)
         EXPECT_EQ(c.stopFails ? ERROR_ACCESS_DENIED : c.undeletable ? ERROR_BUFFER_OVERFLOW : 0u, GetLastError());
         EXPECT_EQ(c.stopFails, !!EtwEmuSessionRunning(L"Quorvel"));
         EXPECT_EQ(c.keysLeft > 0, !!IsPersistentTracingEnabled());
-        EXPECT_EQ(c.keysLeft, MachineSubkeyNames(kKey).size());
+        EXPECT_EQ(c.keysLeft, MachineNames(kKey, false).size());
         EXPECT_TRUE(MachineKeyExists(L"SYSTEM\\CurrentControlSet\\Control\\WMI\\Autologger"));
         readOnly = true;  // a user who may only read the key is shown no registration
         EXPECT_FALSE(IsPersistentTracingEnabled());

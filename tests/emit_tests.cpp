@@ -32,14 +32,8 @@ TEST(EmitOptionsTests, CommandLinesAndTheirMessages)
     std::wstring message = L"QuorvelEmit::Main(1) : test message ";
     SyntheticEvent event;  // the script's message n is its event n - 1
     DescribeSyntheticEvent(45, &event);
-    struct Case {
-        std::vector<const WCHAR*> args;
-        ULONG count, rate, wait;
-        ULONG64 number;
-        ULONG providerIndex;
-        UCHAR level;
-        std::wstring text;
-    } cases[] = {
+    struct Case { std::vector<const WCHAR*> args; ULONG count, rate, wait; ULONG64 number; ULONG providerIndex;
+                  UCHAR level; std::wstring text; } cases[] = {
         {{}, 10, 10, 10, 17, 0, 4, message + L"17"},
         {{L"--provider", L"6", L"--level", L"255", L"--count", L"4294967295", L"--rate", L"1000000", L"--wait",
           L"86400", L"--line", L"4294967295"},
@@ -80,10 +74,7 @@ TEST(EmitOptionsTests, CommandLinesAndTheirMessages)
     std::wstring tooLong(31977, L'x');
     std::wstring tooLongEndless = std::wstring(31999 - 19, L'x') + L"{n}";
     const WCHAR* count = L"--count takes a number from 0 to 4294967295.";
-    struct Refused {
-        std::vector<const WCHAR*> args;
-        const WCHAR* error;
-    } refused[] = {
+    struct Refused { std::vector<const WCHAR*> args; const WCHAR* error; } refused[] = {
         {{L"--provider", L"7"}, L"--provider takes 1 to 6 or all."},
         {{L"--level", L"256"}, L"--level takes a level from 0 to 255."},
         {{L"--count", L"4294967296"}, count},

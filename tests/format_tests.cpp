@@ -8,13 +8,8 @@ namespace {
 TEST(WideFormatTests, ResultsAtTheEdgeOfTheBuffer)
 {
     enum Formatter { kBounded, kTruncating, kCutting };
-    struct Case {
-        Formatter formatter;
-        size_t units;
-        const WCHAR* text;
-        int result;  // a count, -1 (any negative when truncating), or a FormatCutStatus
-        const WCHAR* out;
-    } cases[] = {
+    // `result`: a count, -1 (any negative when truncating), or a FormatCutStatus.
+    struct Case { Formatter formatter; size_t units; const WCHAR* text; int result; const WCHAR* out; } cases[] = {
         {kBounded, 8, L"abcdefg", 7, L"abcdefg"},  // 7 units and the terminator fill the buffer
         {kBounded, 8, L"abcdefgh", -1, L""},       // one too many: no text at all
         {kBounded, 1, L"", 0, L""},

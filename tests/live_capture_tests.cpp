@@ -72,9 +72,7 @@ protected:
         EtwEmuReset();
         liveState.consumerThread = nullptr;
         DestroyLineStore();
-        SetLastError(0xdeadbeef);
         ASSERT_TRUE(CreateLineStore());
-        EXPECT_EQ(0u, GetLastError());
     }
     void TearDown() override
     {
@@ -105,8 +103,8 @@ protected:
     }
 };
 
-// A full store drops its oldest line; Clear keeps the numbering; a
-// destroyed store leaves late appends alone.
+// A full store drops its oldest line; Clear keeps the numbering; status
+// lines; a destroyed store leaves late appends alone.
 TEST_F(LiveCaptureTest, StoreFromFullToDestroyed)
 {
     for (DWORD i = 0; i < LIVE_SLOT_COUNT; ++i)
@@ -130,32 +128,29 @@ TEST_F(LiveCaptureTest, StoreFromFullToDestroyed)
     EXPECT_EQ(1u, liveState.heldCount);
     EXPECT_STREQ(L"after clear", liveState.slots[(LIVE_SLOT_COUNT + 1) % LIVE_SLOT_COUNT].text);
 
-    // Destroyed with its consumer gone: the lock goes too, and late
-    // appends and Clear find no store (see the late producer below).
-    blocks = CrtHeapBlocks();
-    DestroyLineStore();
-    EXPECT_EQ(blocks - 2, CrtHeapBlocks()) << "the text and the slots";
-    EXPECT_FALSE(liveState.storeLockReady);
-    ClearLineStore();
-    Append(2, 0, L"late");
-    AddStatusLine(L"late status");
-    EXPECT_EQ(blocks - 2, CrtHeapBlocks());
-    EXPECT_EQ(nullptr, liveState.slots);
-    EXPECT_EQ(0u, liveState.totalCount);
-}
-
-// Up to 511 units after formatting; a longer or empty one adds nothing.
-TEST_F(LiveCaptureTest, StatusLines)
-{
+    // Status lines: up to 511 units after formatting; a longer or empty one adds nothing.
     std::wstring x511(511, L'x');
     AddStatusLine(L"%s!", x511.c_str());
     AddStatusLine(L"%s", L"");
     AddStatusLine(L"%s!", x511.c_str() + 1);
-    ASSERT_EQ(1u, liveState.heldCount);
-    const LiveLine& line = liveState.slots[0];
+    ASSERT_EQ(2u, liveState.heldCount);
+    const LiveLine& line = liveState.slots[(LIVE_SLOT_COUNT + 2) % LIVE_SLOT_COUNT];
     EXPECT_EQ(x511.substr(1) + L"!", line.text);
     EXPECT_TRUE(line.processId == GetCurrentProcessId() && line.threadId == GetCurrentThreadId() &&
                 line.level == 0 && line.isStatus != 0);
+
+    // Destroyed with its consumer gone: the lock goes too, and late
+    // appends and Clear find no store (see the late producer below).
+    blocks = CrtHeapBlocks();
+    DestroyLineStore();
+    EXPECT_EQ(blocks - 3, CrtHeapBlocks()) << "the two texts and the slots";
+    EXPECT_FALSE(liveState.storeLockReady);
+    ClearLineStore();
+    Append(2, 0, L"late");
+    AddStatusLine(L"late status");
+    EXPECT_EQ(blocks - 3, CrtHeapBlocks());
+    EXPECT_EQ(nullptr, liveState.slots);
+    EXPECT_EQ(0u, liveState.totalCount);
 }
 
 // --- One producer at full speed against a reader checking the invariants ---
@@ -165,10 +160,8 @@ TEST_F(LiveCaptureTest, StatusLines)
 const ULONG64 kStressLines = 300000;
 const ULONG64 kHandshakeEvery = 25000;
 
-struct Producer {
-    volatile LONG checks;       // invariant checks the reader completed
-    volatile LONG64 appended;
-};
+// `checks`: invariant checks the reader completed.
+struct Producer { volatile LONG checks; volatile LONG64 appended; };
 
 DWORD WINAPI ProducerThread(LPVOID param)
 {
@@ -280,14 +273,8 @@ TEST_F(LiveCaptureTest, PayloadsAndProvidersEndToEnd)
         {std::wstring(L"x\r\0\n", 5), 10, L"x"}, {L"  x \t", 12, L"  x \t"},
         {longText, (ULONG)(longText.size() + 1) * 2, longText.c_str()},
     };
-    auto startOfYear = [](WORD year) {
-        SYSTEMTIME time = {year, 1, 0, 1, 0, 0, 0, 0};
-        FILETIME file = {};
-        SystemTimeToFileTime(&time, &file);
-        return (LONGLONG)(((ULONG64)file.dwHighDateTime << 32) | file.dwLowDateTime);
-    };
-    const LONGLONG kTimes[] = {startOfYear(2000), startOfYear(2200) - 1, startOfYear(2000) - 1, startOfYear(2200),
-                               0, -1};
+    const LONGLONG k2000 = 125911584000000000ll, k2200 = 189025920000000000ll;   // 1 January, UTC
+    const LONGLONG kTimes[] = {k2000, k2200 - 1, k2000 - 1, k2200, 0, -1};
     ULONG64 before = Now();
     ConsumeSession([&] {
         const WCHAR kFirst[] = L"QvCredential::GetSerialization(655) : no certificate";

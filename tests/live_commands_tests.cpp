@@ -12,7 +12,8 @@
 
 namespace {
 
-std::wstring ClipboardText()
+// Takes the clipboard's text, leaving the clipboard empty.
+std::wstring TakeClipboardText()
 {
     std::wstring text = L"<no text>";
     if (!WaitUntil([] { return OpenClipboard(nullptr) != FALSE; }))
@@ -21,15 +22,9 @@ std::wstring ClipboardText()
         text = (const WCHAR*)GlobalLock(data);
         GlobalUnlock(data);
     }
-    CloseClipboard();
-    return text;
-}
-
-void EmptyTheClipboard()
-{
-    ASSERT_TRUE(WaitUntil([] { return OpenClipboard(nullptr) != FALSE; }));
     EmptyClipboard();
     CloseClipboard();
+    return text;
 }
 
 // UTF-16LE bytes of a text file as Save writes it.
@@ -100,9 +95,9 @@ TEST_F(LiveWindowTest, CopyTakesTheSelectionOrElseEveryShownLine)
     SendMessageW(view, EM_EXSETSEL, 0, (LPARAM)&caret);
     ScrollToLine(40);
     ASSERT_EQ(40, FirstVisibleLine());
-    EmptyTheClipboard();
+    TakeClipboardText();
     Press(IDC_LIVE_COPY);
-    EXPECT_EQ(all, ClipboardText());
+    EXPECT_EQ(all, TakeClipboardText());
     CHARRANGE after = {-1, -1};
     SendMessageW(view, EM_EXGETSEL, 0, (LPARAM)&after);
     EXPECT_EQ(5, after.cpMin) << "the selection is put back";
@@ -112,9 +107,8 @@ TEST_F(LiveWindowTest, CopyTakesTheSelectionOrElseEveryShownLine)
     LONG start = LineStart(101) + (LONG)kBodyColumn;
     CHARRANGE body = {start, start + 14};
     SendMessageW(view, EM_EXSETSEL, 0, (LPARAM)&body);
-    EmptyTheClipboard();
     Press(IDC_LIVE_COPY);
-    EXPECT_EQ(L"no certificate", ClipboardText());
+    EXPECT_EQ(L"no certificate", TakeClipboardText());
 }
 
 TEST_F(LiveWindowTest, SaveWritesEveryVisibleHeldLineRenderedOrNot)
@@ -143,35 +137,6 @@ TEST_F(LiveWindowTest, SaveWritesEveryVisibleHeldLineRenderedOrNot)
     EXPECT_EQ(3, LineCount()) << "saving does not render";
 }
 
-TEST_F(LiveWindowTest, SaveAsksBeforeReplacingAFile)
-{
-    TempDir directory;
-    std::wstring path = directory / L"existing.txt";
-    ASSERT_TRUE(WriteFileBytes(path, "old"));
-    Open();
-    for (int answer : {IDNO, IDYES}) {
-        SCOPED_TRACE(answer == IDNO ? "No" : "Yes");
-        ClickButton(window, IDC_LIVE_SAVE);
-        ASSERT_TRUE(AnswerSaveDialog(window, path.c_str()));
-        MessageBoxSeen box;
-        ASSERT_TRUE(WaitForMessageBox(&box));
-        EXPECT_NE(std::wstring::npos, box.text.find(L"already exists")) << box.text;
-        EXPECT_TRUE(PressMessageBoxButton(box, answer));
-        if (answer == IDNO) {
-            EXPECT_TRUE(CancelSaveDialog(window));
-            RunOnUiThread(run, [] {});
-            EXPECT_EQ("old", ReadFileBytes(path));
-        }
-    }
-    // Read only once replaced: a reader holding the old file open would make
-    // the window's replacing it fail. The size is read without opening it.
-    WIN32_FILE_ATTRIBUTE_DATA file = {};
-    EXPECT_TRUE(WaitUntil([&] {
-        return GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &file) && file.nFileSizeLow != 3;
-    }));
-    EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(path).compare(0, 2, "\xFF\xFE") == 0; }));
-}
-
 // A full disk: every write to a file fails.
 BOOL WINAPI WriteToFullDisk(HANDLE file, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED)
 {
@@ -181,34 +146,42 @@ BOOL WINAPI WriteToFullDisk(HANDLE file, LPCVOID, DWORD, LPDWORD written, LPOVER
     return FALSE;
 }
 
-// A file held by another program, or a full disk: reported, after closing.
-TEST_F(LiveWindowTest, SaveReportsAFileItCannotCreateOrWrite)
+// Replacing a file is asked first. A full disk, or a file held by another
+// program, is reported once the file is closed.
+TEST_F(LiveWindowTest, SaveAsksBeforeReplacingAndReportsWhatFails)
 {
     TempDir directory;
-    std::wstring locked = directory / L"locked.txt", full = directory / L"full.txt";
+    std::wstring existing = directory / L"existing.txt", locked = directory / L"locked.txt";
+    ASSERT_TRUE(WriteFileBytes(existing, "old"));
     HANDLE holder = CreateFileW(locked.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, holder);
     Open();
-    auto expectReport = [&](const std::wstring& path, const WCHAR* text) {
+    MessageBoxSeen box;
+    auto save = [&](const std::wstring& path, int answer) {
         ClickButton(window, IDC_LIVE_SAVE);
         ASSERT_TRUE(AnswerSaveDialog(window, path.c_str()));
-        MessageBoxSeen box;
         ASSERT_TRUE(WaitForMessageBox(&box));
-        if (box.text.find(L"already exists") != std::wstring::npos) {
-            EXPECT_TRUE(PressMessageBoxButton(box, IDYES));
-            ASSERT_TRUE(WaitForMessageBox(&box, window));
-        }
-        EXPECT_EQ(L"Live Tracing", box.caption);
-        EXPECT_EQ(text, box.text);
-        EXPECT_EQ((UINT)MB_ICONERROR, box.icon);
-        HANDLE exclusive = CreateFileW(full.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        EXPECT_EQ(path == full, exclusive != INVALID_HANDLE_VALUE) << "closed before the message";
-        CloseHandle(exclusive);
-        EXPECT_TRUE(PressMessageBoxButton(box, IDOK));
+        EXPECT_NE(std::wstring::npos, box.text.find(L"already exists")) << box.text;
+        EXPECT_TRUE(PressMessageBoxButton(box, answer));
+        EXPECT_TRUE(answer == IDNO || WaitForMessageBox(&box, window));
+        EXPECT_TRUE(answer == IDNO || (box.caption == L"Live Tracing" && box.icon == MB_ICONERROR));
     };
-    expectReport(locked, L"Unable to create the file (0x00000020)");
-    ImportPatch patch("kernel32.dll", "WriteFile", (void*)WriteToFullDisk);
-    expectReport(full, L"Unable to write the file (0x00000070)");
+    save(existing, IDNO);
+    EXPECT_TRUE(CancelSaveDialog(window));
+    RunOnUiThread(run, [] {});
+    EXPECT_EQ("old", ReadFileBytes(existing));
+    {
+        ImportPatch patch("kernel32.dll", "WriteFile", (void*)WriteToFullDisk);
+        save(existing, IDYES);
+        EXPECT_EQ(L"Unable to write the file (0x00000070)", box.text);
+        bool closed = false;
+        EXPECT_EQ("", ReadFileBytes(existing, &closed)) << "replaced";
+        EXPECT_TRUE(closed) << "closed before the message";
+        EXPECT_TRUE(PressMessageBoxButton(box, IDOK));
+    }
+    save(locked, IDYES);
+    EXPECT_EQ(L"Unable to create the file (0x00000020)", box.text);
+    EXPECT_TRUE(PressMessageBoxButton(box, IDOK));
     CloseHandle(holder);
 }
 
@@ -307,6 +280,21 @@ TEST_F(LiveMenuTest, MenuOffersTheProcessOfTheLineUnderThePoint)
             EXPECT_EQ(ProcessItems(L"PID 4242 (" + std::wstring(name[1]) + L")") + kCommands, MenuAtLine(2));
         }
     }
+    {
+        ImportPatch patch("kernel32.dll", "CreateToolhelp32Snapshot", (void*)+[](DWORD, DWORD) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        });
+        EXPECT_EQ(ProcessItems(L"PID " + std::to_wstring(GetCurrentProcessId())) + kCommands, MenuAtLine(0));
+    }
+    {
+        ImportPatch patch("user32.dll", "CreatePopupMenu", (void*)+[] { return (HMENU) nullptr; });
+        liveState.contextPid = 77;
+        PostMessageW(view, WM_CONTEXTMENU, (WPARAM)view, (LPARAM)-1);
+        RunOnUiThread(run, [] {});
+        EXPECT_EQ(nullptr, FindTopWindow(L"#32768", nullptr));
+        EXPECT_EQ(77u, liveState.contextPid) << "no menu, nothing changed";
+    }
     // The menu key: the line 16 pixels inside the view's corner, not the caret's.
     CHARRANGE selection = {LineStart(2) + 3, LineStart(2) + 5};
     SendMessageW(view, EM_EXSETSEL, 0, (LPARAM)&selection);
@@ -385,49 +373,6 @@ TEST_F(LiveMenuTest, KeysInTheView)
     RunOnUiThread(run, [&] { SetFocus(view); });
     PressKey(window, VK_ESCAPE);
     EXPECT_TRUE(WaitForWindowGone(window));
-}
-
-HMENU WINAPI NoMenu()
-{
-    return nullptr;
-}
-HANDLE WINAPI NoSnapshot(DWORD, DWORD)
-{
-    SetLastError(ERROR_ACCESS_DENIED);
-    return INVALID_HANDLE_VALUE;
-}
-HDWP WINAPI NoDeferral(HDWP, HWND, HWND, int, int, int, int, UINT)
-{
-    return nullptr;
-}
-
-TEST_F(LiveMenuTest, FailuresLeaveTheWindowAsItWas)
-{
-    Open();
-    {
-        ImportPatch patch("kernel32.dll", "CreateToolhelp32Snapshot", (void*)NoSnapshot);
-        EXPECT_EQ(ProcessItems(L"PID " + std::to_wstring(GetCurrentProcessId())) + kCommands, MenuAtLine(0));
-    }
-    {
-        ImportPatch patch("user32.dll", "CreatePopupMenu", (void*)NoMenu);
-        liveState.contextPid = 77;
-        PostMessageW(view, WM_CONTEXTMENU, (WPARAM)view, (LPARAM)-1);
-        RunOnUiThread(run, [] {});
-        EXPECT_EQ(nullptr, FindTopWindow(L"#32768", nullptr));
-        EXPECT_EQ(77u, liveState.contextPid) << "no menu, nothing changed";
-    }
-    RECT opened = ChildRect(window, IDC_LIVE_VIEW), window0;
-    GetWindowRect(window, &window0);
-    auto widen = [&](int dx) {
-        RunOnUiThread(run, [&] { SetWindowPos(window, nullptr, 0, 0, window0.right - window0.left + dx,
-                                              window0.bottom - window0.top, SWP_NOMOVE | SWP_NOZORDER); });
-        return ChildRect(window, IDC_LIVE_VIEW).right - opened.right;
-    };
-    {
-        ImportPatch patch("user32.dll", "DeferWindowPos", (void*)NoDeferral);
-        EXPECT_EQ(0, widen(50)) << "a failed deferral moves nothing";
-    }
-    EXPECT_EQ(60, widen(60)) << "the next resize lays out again";
 }
 
 }  // namespace

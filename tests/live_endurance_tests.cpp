@@ -14,10 +14,7 @@
 
 namespace {
 
-struct Payload {
-    UCHAR level;
-    std::string bytes;
-};
+struct Payload { UCHAR level; std::string bytes; };
 
 // 0 to 64 KB of controls, RTF's own characters, lone and paired surrogates,
 // NULs and line breaks; odd lengths and no terminator.
@@ -61,7 +58,6 @@ TEST_F(LiveWindowTest, RandomPayloadsReachStoreViewAndFileIntact)
     const char* replay = getenv("QV_SEED");
     ULONG64 seed = replay ? _strtoui64(replay, nullptr, 10) : GetTickCount64();
     printf("seed %llu (replay with QV_SEED=%llu)\n", seed, seed);
-    RecordProperty("seed", std::to_string(seed));
     Open();
     Press(IDC_LIVE_PAUSE);
     std::vector<std::wstring> kept = {L"Monitoring started."};
@@ -115,10 +111,7 @@ TEST_F(LiveWindowTest, RandomPayloadsReachStoreViewAndFileIntact)
     EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(path) == bytes; }));
 }
 
-struct Resources {
-    DWORD handles, gdi, user;
-    size_t heapBlocks;
-};
+struct Resources { DWORD handles, gdi, user; size_t heapBlocks; };
 
 // Wine answers 0 to GetProcessHandleCount and GetGuiResources: the system's
 // handle list, the fonts, brushes, pens and palettes of Wine's GDI handle
@@ -176,13 +169,7 @@ DWORD WindowsOfThisProcess()
 // Counted with no traffic and no window open: nothing else allocates meanwhile.
 Resources Count()
 {
-    Resources now = {0, GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS),
-                     GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), CrtHeapBlocks()};
-    GetProcessHandleCount(GetCurrentProcess(), &now.handles);
-    now.handles = now.handles != 0 ? now.handles : SystemHandleCount();
-    now.gdi = now.gdi != 0 ? now.gdi : WineGdiObjects();
-    now.user = now.user != 0 ? now.user : WindowsOfThisProcess();
-    return now;
+    return {SystemHandleCount(), WineGdiObjects(), WindowsOfThisProcess(), CrtHeapBlocks()};
 }
 
 TEST(LiveCycleTest, HundredOpeningsLeaveNothingBehind)

@@ -153,8 +153,8 @@ TEST_F(MainDialogTest, EnableAndDisableShowTheRegistryStateAndTheirErrors)
                 && (box != nullptr || FocusOf(dialog) == focus);
         }));
         EXPECT_TRUE(IsWindowEnabled(focus) && !IsWindowEnabled(GetDlgItem(dialog, enabled ? IDC_ENABLE : IDC_DISABLE)));
-        EXPECT_EQ(enabled ? 6u : 0u, MachineSubkeyNames(AUTOLOGGER_KEY).size());
-        for (const std::wstring& provider : MachineSubkeyNames(AUTOLOGGER_KEY))
+        EXPECT_EQ(enabled ? 6u : 0u, MachineNames(AUTOLOGGER_KEY, false).size());
+        for (const std::wstring& provider : MachineNames(AUTOLOGGER_KEY, false))
             EXPECT_EQ(5u, ReadMachineValue(AUTOLOGGER_KEY L"\\" + provider, L"EnableLevel").AsDword());
     };
     press(IDC_ENABLE, kEmuFunctionCount, 0, nullptr, true); // verbose, whatever the Level combo says
@@ -163,8 +163,8 @@ TEST_F(MainDialogTest, EnableAndDisableShowTheRegistryStateAndTheirErrors)
     press(IDC_ENABLE, kEmuStartTrace, ERROR_ACCESS_DENIED, L"0x00000005 - Access denied.\r\n", true); // registered
 }
 
-// Events of every shape, older files, a restart; the session writes on. A name without extension gets ".txt", that file is
-// replaced unasked. A full disk, a file in use: the box; what was written stays.
+// Events of every shape, older files, a restart; the session writes on. A name without extension gets ".txt",
+// that file is replaced unasked. A full disk, a file in use: the box; what was written stays.
 TEST_F(MainDialogTest, EnableLogSaveReadBack)
 {
     ToggleAdvancedAndWait();

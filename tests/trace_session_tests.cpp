@@ -97,12 +97,8 @@ TEST_F(TraceSessionTest, LogPathsFromTheWindowsDirectory)
 TEST_F(TraceSessionTest, StartAndStopBlocks)
 {
     std::wstring logFile = LogDirectory() + L"\\Quorvel.etl";
-    struct Case {
-        bool stop;
-        BOOL fileSession;
-        ULONG level, clientContextAndFlushTimer, logFileOffset, mode, maximumFileSize;
-        bool directoryAfter;
-    } cases[] = {
+    struct Case { bool stop; BOOL fileSession; ULONG level, contextAndTimer, logFileOffset, mode, maximumFileSize;
+                  bool directoryAfter; } cases[] = {
         {false, FALSE, 3, 1, 0, 0x100, 0, false},
         {false, TRUE, 5, 1, 120, 0x302, 8, true},
         {true, TRUE, 0, 0, 120, 0x1300, 8, true},
@@ -115,7 +111,7 @@ TEST_F(TraceSessionTest, StartAndStopBlocks)
         EXPECT_TRUE(c.stop ? StopTraceSession(c.fileSession) : StartTraceSession(c.fileSession, c.level));
         EXPECT_EQ(0u, GetLastError());
         EXPECT_EQ(!c.stop, !!EtwEmuSessionRunning(name));
-        EXPECT_EQ(c.directoryAfter, IsDirectory(LogDirectory()));
+        EXPECT_EQ(c.directoryAfter, PathExists(LogDirectory(), true));
         EtwEmuProvider enabled[8];  // a start's, in table order, at its level with every flag
         ASSERT_EQ(c.stop ? 0u : PROVIDER_COUNT, EtwEmuEnabledProviders(name, enabled, 8));
         for (size_t i = 0; i < (c.stop ? 0u : PROVIDER_COUNT); ++i) {
@@ -130,9 +126,9 @@ TEST_F(TraceSessionTest, StartAndStopBlocks)
         auto* p = reinterpret_cast<EVENT_TRACE_PROPERTIES*>(expected.data());
         p->Wnode.BufferSize = 4216;
         p->Wnode.Guid = c.fileSession ? fileSessionGuid : liveSessionGuid;
-        p->Wnode.ClientContext = c.clientContextAndFlushTimer;
+        p->Wnode.ClientContext = c.contextAndTimer;
         p->Wnode.Flags = 0x00020000;
-        p->FlushTimer = c.clientContextAndFlushTimer;
+        p->FlushTimer = c.contextAndTimer;
         p->LoggerNameOffset = 2168;
         p->LogFileNameOffset = c.logFileOffset;
         p->LogFileMode = c.mode;
