@@ -65,6 +65,10 @@ LIVE = [
      r'''#define LIVE_FIND_LIMIT         (LIVE_FIND_TEXT_UNITS - 1)''',
      r'''#define LIVE_FIND_LIMIT         LIVE_FIND_TEXT_UNITS''',
      'live_window_tests'),
+    ('window_level_clamped_not_byte', 'live/live_window.cpp',
+     r'''FillLevelCombo(window, (BYTE)level);''',
+     r'''FillLevelCombo(window, level > 5 ? 5 : (BYTE)level);''',
+     'live_window_tests'),
 
     # --- live/line_format.cpp ---------------------------------------------------
     ('format_bias_of_today', 'live/line_format.cpp',
@@ -191,6 +195,18 @@ LIVE = [
      r'''if (length > 4 && _wcsicmp''',
      r'''if (length >= 4 && _wcsicmp''',
      'live_commands_tests'),
+    ('menu_pid_taken_without_menu', 'live/live_context_menu.cpp',
+     r'''    HMENU menu = CreatePopupMenu();
+    if (menu == nullptr)
+        return;
+
+    liveState.contextPid = PidOfLineAt(view, point);''',
+     r'''    liveState.contextPid = PidOfLineAt(view, point);
+    HMENU menu = CreatePopupMenu();
+    if (menu == nullptr)
+        return;
+''',
+     'live_commands_tests'),
 
     # --- live/live_layout.cpp ---------------------------------------------------
     ('layout_min_height_third', 'live/live_layout.cpp',
@@ -219,6 +235,10 @@ LIVE = [
     ('save_skips_oldest_line', 'live/live_save.cpp',
      r'''sequence = liveState.totalCount - liveState.heldCount;''',
      r'''sequence = liveState.totalCount - liveState.heldCount + 1;''',
+     'live_commands_tests'),
+    ('save_replaces_unasked', 'live/live_save.cpp',
+     r'''dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;''',
+     r'''dialog.Flags = OFN_PATHMUSTEXIST;''',
      'live_commands_tests'),
 
     # --- live/rtf_builder.cpp ---------------------------------------------------
