@@ -22,12 +22,15 @@ namespace {
 const int kDocumentRuns = 15;
 const DWORD kTickLines = 10000;
 
+// One line a millisecond from 2024-01-01 on, as a busy trace.
 void AppendSynthetic(ULONG64 first, DWORD count)
 {
     SyntheticEvent event;
-    FILETIME time = {0x8C3A4000, 0x01DA3C00};
+    const ULONG64 kStart = 133485408000000000ull;
     for (ULONG64 i = first; i < first + count; ++i) {
         DescribeSyntheticEvent(i, &event);
+        ULONG64 ticks = kStart + i * 10000;
+        FILETIME time = {(DWORD)ticks, (DWORD)(ticks >> 32)};
         AppendLiveLine(&time, event.processId, event.threadId, event.level, 0, _wcsdup(event.text));
     }
 }
@@ -125,7 +128,7 @@ void MeasureStreamAndTick()
     RtfBuffer buffer = {};
     BuildRebuildDocument(&buffer);
     double start = BenchSeconds();
-    StreamIntoView(rtfView, &buffer, TRUE, LIVE_VIEW_MAX_LINES, LIVE_VIEW_KEPT_LINES);
+    StreamIntoView(rtfView, &buffer, TRUE, VIEW_OTHER_LINES, LIVE_VIEW_MAX_LINES, LIVE_VIEW_KEPT_LINES);
     double stream = BenchSeconds() - start;
     RtfBufferFree(&buffer);
     liveState.nextToRender = liveState.totalCount;

@@ -169,14 +169,8 @@ struct ZoneQuarter {
 
 static ZoneQuarter zoneCache[ZONE_CACHE_SLOTS];
 
-static BOOL LocalBiasAt(ULONG64 utcTicks, LONG64* biasTicks)
+static BOOL BiasOfQuarter(ULONG64 quarter, LONG64* biasTicks)
 {
-    ULONG64 quarter = utcTicks / ZONE_QUARTER_TICKS;
-    ZoneQuarter* slot = &zoneCache[quarter % ZONE_CACHE_SLOTS];
-    if (slot->quarter == quarter + 1) {
-        *biasTicks = slot->biasTicks;
-        return TRUE;
-    }
     ULONG64 startTicks = quarter * ZONE_QUARTER_TICKS;
     FILETIME start = {(DWORD)startTicks, (DWORD)(startTicks >> 32)};
     SYSTEMTIME utc, local;
@@ -184,11 +178,35 @@ static BOOL LocalBiasAt(ULONG64 utcTicks, LONG64* biasTicks)
     if (!FileTimeToSystemTime(&start, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local) ||
         !SystemTimeToFileTime(&local, &localStart))
         return FALSE;
-    slot->biasTicks = (LONG64)(((ULONG64)localStart.dwHighDateTime << 32) | localStart.dwLowDateTime) -
-                      (LONG64)startTicks;
-    slot->quarter = quarter + 1;
+    *biasTicks = (LONG64)(((ULONG64)localStart.dwHighDateTime << 32) | localStart.dwLowDateTime) -
+                 (LONG64)startTicks;
+    return TRUE;
+}
+
+static BOOL LocalBiasAt(ULONG64 utcTicks, LONG64* biasTicks)
+{
+    ULONG64 quarter = utcTicks / ZONE_QUARTER_TICKS;
+    ZoneQuarter* slot = &zoneCache[quarter % ZONE_CACHE_SLOTS];
+    if (slot->quarter != quarter + 1) {
+        if (!BiasOfQuarter(quarter, &slot->biasTicks))
+            return FALSE;
+        slot->quarter = quarter + 1;
+    }
     *biasTicks = slot->biasTicks;
     return TRUE;
+}
+
+BOOL RefreshZoneCache()
+{
+    BOOL changed = FALSE;
+    for (ZoneQuarter& slot : zoneCache) {
+        LONG64 bias = 0;
+        if (slot.quarter != 0 && (!BiasOfQuarter(slot.quarter - 1, &bias) || bias != slot.biasTicks))
+            changed = TRUE;
+    }
+    if (changed)
+        memset(zoneCache, 0, sizeof(zoneCache));
+    return changed;
 }
 
 // The local time of day of a UTC time; all zero when it cannot be converted.

@@ -9,6 +9,11 @@
 // Whether the line passes the level, process and find filters of liveState.
 BOOL IsLineVisible(const LiveLine* line);
 
+// Checks the offsets from UTC cached per quarter hour against the time zone
+// now in force (the user may have changed it) and forgets them all if one
+// differs; TRUE then. GUI thread.
+BOOL RefreshZoneCache();
+
 // Writes the fixed-width prefix (time, tag, pid, tid, 26-wide origin) into
 // `prefix` (LINE_PREFIX_UNITS units) and points `body` at the message body
 // inside line->text; valid while storeLock is held.

@@ -53,9 +53,18 @@ static void FormatProcessLabel(DWORD pid, WCHAR* label)
         }
         CloseHandle(snapshot);
     }
-    if (name[0] != L'\0')
-        FormatTruncating(label, CONTEXT_LABEL_UNITS, L"PID %u (%s)", pid, name);
-    else
+    if (name[0] != L'\0') {
+        // A menu would take "&" for a mnemonic: "R&D" is written "R&&D".
+        WCHAR shown[2 * CONTEXT_EXE_UNITS];
+        size_t length = 0;
+        for (const WCHAR* c = name; *c != L'\0'; ++c) {
+            if (*c == L'&')
+                shown[length++] = L'&';
+            shown[length++] = *c;
+        }
+        shown[length] = L'\0';
+        FormatTruncating(label, CONTEXT_LABEL_UNITS, L"PID %u (%s)", pid, shown);
+    } else
         FormatTruncating(label, CONTEXT_LABEL_UNITS, L"PID %u", pid);
 }
 
@@ -161,7 +170,7 @@ void ApplyProcessFilterCommand(HWND window, WORD id)
     default:
         return;
     }
-    RebuildView(window);
+    RebuildView(window, FALSE);
 }
 
 LRESULT CALLBACK RichEditSubclassProc(HWND view, UINT message, WPARAM wParam, LPARAM lParam)

@@ -1,102 +1,164 @@
 #include "live/live_save.h"
 
 #include <commdlg.h>
+#include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
 #include "common/wide_format.h"
 #include "live/line_format.h"
 #include "live/live_state.h"
-#include "live/live_window.h"
 
-#define SAVE_CHUNK_UNITS    8192
+// Lines are formatted under storeLock into a chunk, and the chunk is written
+// once the lock is left: the consumer, which takes the lock for every event,
+// never waits for a disk. A chunk holds the longest event (64 KB) with its
+// prefix; a longer line grows it for that line alone.
+#define SAVE_CHUNK_UNITS    (64 * 1024)
 #define SAVE_MESSAGE_UNITS  256
+#define SAVE_NOTE_UNITS     128
 
-// Lines are gathered into one chunk per WriteFile: the file is written while
-// storeLock is held, and the consumer waits for it.
-struct SaveWriter {
-    HANDLE file;
-    DWORD used;
-    WCHAR units[SAVE_CHUNK_UNITS];
+struct SaveChunk {
+    WCHAR* units;
+    size_t capacity;
+    size_t used;
 };
 
-static BOOL FlushUnits(SaveWriter* writer)
+static BOOL WriteChunk(HANDLE file, SaveChunk* chunk)
 {
-    if (writer->used == 0)
+    if (chunk->used == 0)
         return TRUE;
-    DWORD bytes = writer->used * sizeof(WCHAR);
+    DWORD bytes = (DWORD)(chunk->used * sizeof(WCHAR));
     DWORD written = 0;
-    if (!WriteFile(writer->file, writer->units, bytes, &written, nullptr))
+    if (!WriteFile(file, chunk->units, bytes, &written, nullptr))
         return FALSE;
     if (written != bytes) {
         SetLastError(ERROR_WRITE_FAULT);
         return FALSE;
     }
-    writer->used = 0;
+    chunk->used = 0;
+    return TRUE;
+}
+
+// Room for `count` more units; grows an empty chunk that is too small.
+static BOOL HasRoom(SaveChunk* chunk, size_t count)
+{
+    if (chunk->used + count <= chunk->capacity)
+        return TRUE;
+    if (chunk->used != 0)
+        return FALSE;
+    WCHAR* units = (WCHAR*)realloc(chunk->units, count * sizeof(WCHAR));
+    if (units == nullptr)
+        return FALSE;
+    chunk->units = units;
+    chunk->capacity = count;
     return TRUE;
 }
 
 // With `blankBreaks`, CR and LF are written as blanks: a held line is one
 // line of the file, as it is one line of the view.
-static BOOL PutUnits(SaveWriter* writer, const WCHAR* text, size_t count, BOOL blankBreaks = FALSE)
+static void PutUnits(SaveChunk* chunk, const WCHAR* text, size_t count, BOOL blankBreaks)
 {
-    while (count > 0) {
-        if (writer->used == SAVE_CHUNK_UNITS && !FlushUnits(writer))
-            return FALSE;
-        size_t room = SAVE_CHUNK_UNITS - writer->used;
-        size_t n = count < room ? count : room;
-        WCHAR* out = writer->units + writer->used;
-        memcpy(out, text, n * sizeof(WCHAR));
-        for (size_t i = 0; blankBreaks && i < n; ++i) {
-            if (out[i] == L'\r' || out[i] == L'\n')
-                out[i] = L' ';
-        }
-        writer->used += (DWORD)n;
-        text += n;
-        count -= n;
+    WCHAR* out = chunk->units + chunk->used;
+    memcpy(out, text, count * sizeof(WCHAR));
+    for (size_t i = 0; blankBreaks && i < count; ++i) {
+        if (out[i] == L'\r' || out[i] == L'\n')
+            out[i] = L' ';
     }
+    chunk->used += count;
+}
+
+// Puts one display line into the chunk; FALSE when it does not fit.
+static BOOL PutLine(SaveChunk* chunk, const LiveLine* line)
+{
+    WCHAR prefix[LINE_PREFIX_UNITS];
+    const WCHAR* body = line->text;
+    FormatLinePrefix(line, prefix, &body);
+    size_t prefixUnits = wcslen(prefix);
+    size_t bodyUnits = wcslen(body);
+    if (!HasRoom(chunk, prefixUnits + bodyUnits + 2))
+        return FALSE;
+    PutUnits(chunk, prefix, prefixUnits, FALSE);
+    PutUnits(chunk, body, bodyUnits, TRUE);
+    PutUnits(chunk, L"\r\n", 2, FALSE);
     return TRUE;
 }
 
-static BOOL PutHeldLines(SaveWriter* writer)
+// Where lines dropped out of the store before they could be written (the
+// disk was slower than the events), the file says so, as the window would.
+static BOOL PutDroppedNote(SaveChunk* chunk, ULONG64 dropped)
 {
-    if (liveState.slots == nullptr)
-        return TRUE;
-    WCHAR prefix[LINE_PREFIX_UNITS];
-    for (ULONG64 sequence = liveState.totalCount - liveState.heldCount;
-         sequence < liveState.totalCount; ++sequence) {
-        const LiveLine* line = &liveState.slots[sequence % LIVE_SLOT_COUNT];
-        if (!IsLineVisible(line))
-            continue;
-        const WCHAR* body = line->text;
-        FormatLinePrefix(line, prefix, &body);
-        if (!PutUnits(writer, prefix, wcslen(prefix)) || !PutUnits(writer, body, wcslen(body), TRUE) ||
-            !PutUnits(writer, L"\r\n", 2))
-            return FALSE;
+    WCHAR text[SAVE_NOTE_UNITS];
+    FormatTruncating(text, SAVE_NOTE_UNITS, L"%I64u line(s) dropped out of memory before they could be saved.",
+                     dropped);
+    LiveLine note = {};
+    GetSystemTimeAsFileTime(&note.timestamp);
+    note.processId = GetCurrentProcessId();
+    note.threadId = GetCurrentThreadId();
+    note.isStatus = 1;
+    note.text = text;
+    return PutLine(chunk, &note);
+}
+
+// Fills the chunk with the lines from sequence *next up to `end`, under
+// storeLock, moving *next on. FALSE when the store is gone.
+static BOOL FillChunk(SaveChunk* chunk, ULONG64* next, ULONG64 end)
+{
+    EnterCriticalSection(&liveState.storeLock);
+    BOOL held = liveState.slots != nullptr;
+    if (held) {
+        ULONG64 oldest = liveState.totalCount - liveState.heldCount;
+        if (*next < oldest && PutDroppedNote(chunk, oldest - *next))
+            *next = oldest;
+        for (; *next >= oldest && *next < end; ++*next) {
+            const LiveLine* line = &liveState.slots[*next % LIVE_SLOT_COUNT];
+            if (IsLineVisible(line) && !PutLine(chunk, line))
+                break;
+        }
     }
-    return TRUE;
+    LeaveCriticalSection(&liveState.storeLock);
+    return held;
 }
 
 BOOL WriteVisibleLines(HANDLE file)
 {
-    SaveWriter writer;
-    writer.file = file;
-    writer.used = 0;
+    SaveChunk chunk = {(WCHAR*)malloc(SAVE_CHUNK_UNITS * sizeof(WCHAR)), SAVE_CHUNK_UNITS, 0};
+    if (chunk.units == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
     const WCHAR byteOrderMark = 0xFEFF;
-    PutUnits(&writer, &byteOrderMark, 1);
+    PutUnits(&chunk, &byteOrderMark, 1, FALSE);
 
-    BOOL ok = TRUE;
+    // The lines held when the save starts; those that arrive meanwhile are
+    // left to a later save.
+    ULONG64 next = 0, end = 0;
     if (liveState.storeLockReady) {
         EnterCriticalSection(&liveState.storeLock);
-        ok = PutHeldLines(&writer) && FlushUnits(&writer);
-        DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+        next = liveState.totalCount - liveState.heldCount;
+        end = liveState.totalCount;
         LeaveCriticalSection(&liveState.storeLock);
-        SetLastError(error);
-    } else {
-        ok = FlushUnits(&writer);
     }
-    if (ok)
-        SetLastError(ERROR_SUCCESS);
+    BOOL ok = TRUE;
+    for (;;) {
+        ULONG64 before = next;
+        BOOL wasEmpty = chunk.used == 0;
+        BOOL held = next < end && FillChunk(&chunk, &next, end);
+        if (!WriteChunk(file, &chunk)) {
+            ok = FALSE;
+            break;
+        }
+        if (!held || next >= end)
+            break;
+        // Nothing went into an empty chunk: a line that got no memory.
+        if (next == before && wasEmpty) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            ok = FALSE;
+            break;
+        }
+    }
+    DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+    free(chunk.units);
+    SetLastError(error);
     return ok;
 }
 
@@ -104,7 +166,7 @@ static void ReportFileError(HWND window, const WCHAR* format, DWORD error)
 {
     WCHAR text[SAVE_MESSAGE_UNITS];
     FormatTruncating(text, SAVE_MESSAGE_UNITS, format, error);
-    ShowLiveMessage(window, text, MB_ICONERROR);
+    MessageBoxW(window, text, LIVE_CAPTION, MB_ICONERROR);
 }
 
 void SaveLiveLines(HWND window)

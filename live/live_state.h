@@ -10,6 +10,9 @@
 #define LIVE_FIND_TEXT_UNITS   128
 #define LIVE_FONT_FACE_UNITS   32
 #define LIVE_LAYOUT_ROWS       10
+#define LIVE_VIEW_MAX_LINES    62500    // a render beyond this trims the view...
+#define LIVE_VIEW_KEPT_LINES   50000    // ...back to this many newest lines
+#define LIVE_CAPTION           L"Live Tracing"   // the window's title and its boxes' caption
 
 // One stored line. `text` is a malloc'd, NUL-terminated UTF-16 string owned
 // by the store; null marks a slot that holds no line.
@@ -41,6 +44,10 @@ struct LiveWindowState {
     BOOL paused = FALSE;
     BOOL autoScroll = TRUE;
     WCHAR fontFace[LIVE_FONT_FACE_UNITS] = L"Courier New";
+    // A render past viewMaxLines cuts the view back to its newest
+    // viewKeptLines; set again at each opening.
+    LONG viewMaxLines = LIVE_VIEW_MAX_LINES;
+    LONG viewKeptLines = LIVE_VIEW_KEPT_LINES;
 
     // Layout
     int baseClientWidth = 0;
@@ -72,5 +79,5 @@ struct LiveWindowState {
     DWORD contextPid = 0;
 };
 
-// Defined in live/live_window.cpp.
+// Defined in live/live_state.cpp.
 extern LiveWindowState liveState;

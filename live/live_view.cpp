@@ -46,13 +46,20 @@ void AppendNewLines(HWND window)
         }
         LeaveCriticalSection(&liveState.storeLock);
         if (lines > 0)
-            StreamIntoView(view, &buffer, FALSE, LIVE_VIEW_MAX_LINES, LIVE_VIEW_KEPT_LINES);
+            StreamIntoView(view, &buffer, FALSE, 0, liveState.viewMaxLines, liveState.viewKeptLines);
         RtfBufferFree(&buffer);
     }
     UpdateStatusBar();
 }
 
-void RebuildView(HWND window)
+// Lines of text in the view: the last line, after the final paragraph mark,
+// is always empty.
+static LONG TextLineCount(HWND view)
+{
+    return (LONG)SendMessageW(view, EM_GETLINECOUNT, 0, 0) - 1;
+}
+
+void RebuildView(HWND window, BOOL keepPlace)
 {
     HWND view = GetDlgItem(window, IDC_LIVE_VIEW);
     if (view == nullptr || !liveState.storeLockReady)
@@ -69,80 +76,141 @@ void RebuildView(HWND window)
     // the rebuild must not make them disappear from the count.
     CountLinesLostBeforeRender();
     RtfReserveLines(&buffer, liveState.heldCount);
-    RtfAppendLines(&buffer, liveState.totalCount - liveState.heldCount, liveState.totalCount);
+    // The view holds the visible lines up to nextToRender, and before them
+    // lines the store may no longer hold: the document starts `shift` lines
+    // further on (or earlier, in a view trimmed below the store's size).
+    ULONG64 oldest = liveState.totalCount - liveState.heldCount;
+    LONG rendered = (LONG)RtfAppendLines(&buffer, oldest, liveState.nextToRender);
+    RtfAppendLines(&buffer, liveState.nextToRender, liveState.totalCount);
     RtfAppend(&buffer, "}");
     liveState.nextToRender = liveState.totalCount;
     LeaveCriticalSection(&liveState.storeLock);
 
+    LONG shift = keepPlace ? TextLineCount(view) - rendered : VIEW_OTHER_LINES;
     // Even with no visible line: the view then becomes empty.
-    StreamIntoView(view, &buffer, TRUE, LIVE_VIEW_MAX_LINES, LIVE_VIEW_KEPT_LINES);
+    StreamIntoView(view, &buffer, TRUE, shift, liveState.viewMaxLines, liveState.viewKeptLines);
     RtfBufferFree(&buffer);
     UpdateStatusBar();
 }
 
-static BOOL IsScrolledToBottom(HWND view)
+static POINTL CharPosition(HWND view, LONG character)
 {
-    SCROLLINFO scroll = {};
-    scroll.cbSize = sizeof(scroll);
-    scroll.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
-    if (!GetScrollInfo(view, SB_VERT, &scroll) || scroll.nPage == 0)
-        return TRUE;
-    return scroll.nPos + (int)scroll.nPage >= scroll.nMax;
+    POINTL point = {};
+    SendMessageW(view, EM_POSFROMCHAR, (WPARAM)&point, character);
+    return point;
+}
+
+// Top of `line` in document pixels, measured from the text's first line.
+static LONG LineTop(HWND view, LONG line)
+{
+    LONG start = (LONG)SendMessageW(view, EM_LINEINDEX, line, 0);
+    return CharPosition(view, start).y - CharPosition(view, 0).y;
+}
+
+// The scroll point in pixels: where the formatting rectangle's corner lies
+// in the document.
+static POINT ScrollPoint(HWND view)
+{
+    RECT format = {};
+    SendMessageW(view, EM_GETRECT, 0, (LPARAM)&format);
+    POINTL origin = CharPosition(view, 0);
+    return POINT{format.left - origin.x, format.top - origin.y};
+}
+
+ViewPlace CaptureViewPlace(HWND view)
+{
+    ViewPlace place = {};
+    place.firstLine = (LONG)SendMessageW(view, EM_GETFIRSTVISIBLELINE, 0, 0);
+    POINT scroll = ScrollPoint(view);
+    place.lineOffset = scroll.y - LineTop(view, place.firstLine);
+    place.scrollX = scroll.x;
+    // At the end when the last line, the empty one after the last paragraph
+    // mark, starts within the client area: the last text line is on screen
+    // to its bottom.
+    RECT client = {};
+    GetClientRect(view, &client);
+    LONG lastLine = (LONG)SendMessageW(view, EM_GETLINECOUNT, 0, 0) - 1;
+    LONG lastStart = (LONG)SendMessageW(view, EM_LINEINDEX, lastLine, 0);
+    place.atEnd = CharPosition(view, lastStart).y <= client.bottom;
+    return place;
+}
+
+// Puts `line` at the top of the view, `lineOffset` pixels of it above the
+// edge, and the horizontal scroll back.
+static void ScrollToLine(HWND view, LONG line, LONG lineOffset, LONG scrollX)
+{
+    POINT point = {scrollX, LineTop(view, line) + lineOffset};
+    SendMessageW(view, EM_SETSCROLLPOS, 0, (LPARAM)&point);
+}
+
+void RestoreViewPlace(HWND view, const ViewPlace* place)
+{
+    ScrollToLine(view, place->firstLine, place->lineOffset, place->scrollX);
+}
+
+// Follows the end of the text. The horizontal position stays where the user
+// left it: inserting long lines may have scrolled the view sideways.
+static void ScrollToEnd(HWND view, LONG scrollX)
+{
+    SendMessageW(view, WM_VSCROLL, SB_BOTTOM, 0);
+    POINT point = ScrollPoint(view);
+    if (point.x == scrollX)
+        return;
+    point.x = scrollX;
+    SendMessageW(view, EM_SETSCROLLPOS, 0, (LPARAM)&point);
+}
+
+// Characters of the first `lines` lines of the view (all of them when it has
+// no more).
+static LONG CharsOfLines(HWND view, LONG lines)
+{
+    if (lines <= 0)
+        return 0;
+    LONG start = (LONG)SendMessageW(view, EM_LINEINDEX, lines, 0);
+    if (start >= 0)
+        return start;
+    GETTEXTLENGTHEX query = {GTL_NUMCHARS | GTL_PRECISE, 1200};
+    return (LONG)SendMessageW(view, EM_GETTEXTLENGTHEX, (WPARAM)&query, 0);
 }
 
 // Cuts the view back to its newest `keptLines` lines once it holds more
-// than `maxLines`; returns the characters removed from the top and, in
-// *removedHeight, the height in pixels of the text they took.
-static LONG TrimView(HWND view, LONG maxLines, LONG keptLines, LONG* removedHeight)
+// than `maxLines` (the empty last line counted); returns the lines removed
+// from the top and, in *removedChars, their characters.
+static LONG TrimView(HWND view, LONG maxLines, LONG keptLines, LONG* removedChars)
 {
-    *removedHeight = 0;
+    *removedChars = 0;
     LONG lines = (LONG)SendMessageW(view, EM_GETLINECOUNT, 0, 0);
     if (lines <= maxLines)
         return 0;
     LONG cut = (LONG)SendMessageW(view, EM_LINEINDEX, lines - keptLines, 0);
     if (cut <= 0)
         return 0;
-    POINTL top = {}, kept = {};
-    SendMessageW(view, EM_POSFROMCHAR, (WPARAM)&top, 0);
-    SendMessageW(view, EM_POSFROMCHAR, (WPARAM)&kept, cut);
-    *removedHeight = kept.y - top.y;
     SendMessageW(view, EM_SETSEL, 0, cut);
     SendMessageW(view, EM_REPLACESEL, FALSE, (LPARAM)L"");
-    return cut;
+    *removedChars = cut;
+    return lines - keptLines;
 }
 
-// The scroll point is a pixel offset into the document: after a cut at the
-// top it must move up by the height of what was cut, or the view would jump
-// that many lines further down.
-static void RestoreScrollPoint(HWND view, POINT scrollPoint, LONG removedHeight)
+static LONG MoveUp(LONG position, LONG by)
 {
-    scrollPoint.y = scrollPoint.y > removedHeight ? scrollPoint.y - removedHeight : 0;
-    SendMessageW(view, EM_SETSCROLLPOS, 0, (LPARAM)&scrollPoint);
+    return position > by ? position - by : 0;
 }
 
-// Follows the end of the text. The horizontal position stays where the user
-// left it: inserting long lines may have scrolled the view sideways.
-static void ScrollToBottom(HWND view, LONG x)
-{
-    SendMessageW(view, WM_VSCROLL, SB_BOTTOM, 0);
-    POINT point = {};
-    SendMessageW(view, EM_GETSCROLLPOS, 0, (LPARAM)&point);
-    if (point.x == x)
-        return;
-    point.x = x;
-    SendMessageW(view, EM_SETSCROLLPOS, 0, (LPARAM)&point);
-}
-
-void StreamIntoView(HWND view, const RtfBuffer* buffer, BOOL replace, LONG maxLines, LONG keptLines)
+void StreamIntoView(HWND view, const RtfBuffer* buffer, BOOL replace, LONG shift, LONG maxLines,
+                    LONG keptLines)
 {
     if (buffer->data == nullptr || buffer->length == 0 || buffer->failed)
         return;
 
-    BOOL wasAtBottom = IsScrolledToBottom(view);
+    ViewPlace place = CaptureViewPlace(view);
     CHARRANGE selection = {};
     SendMessageW(view, EM_EXGETSEL, 0, (LPARAM)&selection);
-    POINT scrollPoint = {};
-    SendMessageW(view, EM_GETSCROLLPOS, 0, (LPARAM)&scrollPoint);
+    BOOL otherLines = replace && shift == VIEW_OTHER_LINES;
+    if (!replace)
+        shift = 0;
+    // The view's lines that the document no longer holds, or (negative) the
+    // lines it holds before them; their characters move the selection.
+    LONG shiftChars = otherLines ? 0 : CharsOfLines(view, shift);
 
     SendMessageW(view, WM_SETREDRAW, FALSE, 0);
     LRESULT oldMask = SendMessageW(view, EM_SETEVENTMASK, 0, 0);
@@ -161,28 +229,41 @@ void StreamIntoView(HWND view, const RtfBuffer* buffer, BOOL replace, LONG maxLi
     stream.dwCookie = (DWORD_PTR)&cookie;
     stream.pfnCallback = RtfStreamCallback;
     SendMessageW(view, EM_STREAMIN, SF_RTF | SFF_SELECTION, (LPARAM)&stream);
+    if (!otherLines && shift < 0)
+        shiftChars = -CharsOfLines(view, -shift);
 
-    LONG removedHeight = 0;
-    LONG removed = TrimView(view, maxLines, keptLines, &removedHeight);
+    LONG removedChars = 0;
+    LONG removedLines = TrimView(view, maxLines, keptLines, &removedChars);
+    if (!otherLines) {
+        shift += removedLines;
+        shiftChars += removedChars;
+    }
 
     SendMessageW(view, EM_SETREADONLY, TRUE, 0);
     SendMessageW(view, EM_SETEVENTMASK, 0, oldMask);
     SendMessageW(view, WM_SETREDRAW, TRUE, 0);
 
-    if (replace) {
+    BOOL selected = selection.cpMin != selection.cpMax;
+    if (otherLines) {
         SendMessageW(view, EM_SETSEL, (WPARAM)-1, 0);
-        ScrollToBottom(view, scrollPoint.x);
-    } else if (selection.cpMin == selection.cpMax) {
-        if (liveState.autoScroll && wasAtBottom)
-            ScrollToBottom(view, scrollPoint.x);
-        else
-            RestoreScrollPoint(view, scrollPoint, removedHeight);
+        ScrollToEnd(view, place.scrollX);
+    } else if (!selected && liveState.autoScroll && place.atEnd) {
+        if (replace)
+            SendMessageW(view, EM_SETSEL, (WPARAM)-1, 0);
+        ScrollToEnd(view, place.scrollX);
     } else {
-        // The same text stays selected after lines were cut from the top.
-        selection.cpMin = selection.cpMin > removed ? selection.cpMin - removed : 0;
-        selection.cpMax = selection.cpMax > removed ? selection.cpMax - removed : 0;
-        SendMessageW(view, EM_EXSETSEL, 0, (LPARAM)&selection);
-        RestoreScrollPoint(view, scrollPoint, removedHeight);
+        // The same text stays selected and the same line first on screen,
+        // wherever the document put them; a first line that was cut leaves
+        // the view at its top.
+        if (selected || replace) {
+            selection.cpMin = MoveUp(selection.cpMin, shiftChars);
+            selection.cpMax = MoveUp(selection.cpMax, shiftChars);
+            SendMessageW(view, EM_EXSETSEL, 0, (LPARAM)&selection);
+        }
+        if (place.firstLine >= shift)
+            ScrollToLine(view, place.firstLine - shift, place.lineOffset, place.scrollX);
+        else
+            ScrollToLine(view, 0, 0, place.scrollX);
     }
     // The frame too: the scroll bars changed while redrawing was off.
     RedrawWindow(view, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);

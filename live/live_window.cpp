@@ -7,6 +7,7 @@
 
 #include "app/main_dialog.h"
 #include "common/wide_format.h"
+#include "live/line_format.h"
 #include "live/line_store.h"
 #include "live/live_consumer.h"
 #include "live/live_context_menu.h"
@@ -25,8 +26,6 @@
 #define LIVE_FONT_POINTS        9
 #define LIVE_DEFAULT_LEVEL_ITEM 4   // "Verbose"
 
-LiveWindowState liveState;
-
 struct LevelItem {
     const WCHAR* text;
     BYTE level;
@@ -36,7 +35,7 @@ static const LevelItem kLevelItems[] = {
     {L"Critical", 1}, {L"Error", 2}, {L"Warning", 3}, {L"Information", 4}, {L"Verbose", 5},
 };
 
-void ShowLiveMessage(HWND owner, const WCHAR* text, UINT icon)
+static void ShowLiveMessage(HWND owner, const WCHAR* text, UINT icon)
 {
     MessageBoxW(owner, text, LIVE_CAPTION, icon);
 }
@@ -168,6 +167,10 @@ static void ResetLiveState(HWND window)
     liveState.showOnlyPid = 0;
     liveState.hiddenPidCount = 0;
     liveState.contextPid = 0;
+    liveState.viewMaxLines = LIVE_VIEW_MAX_LINES;
+    liveState.viewKeptLines = LIVE_VIEW_KEPT_LINES;
+    // The zone may have changed while no window listened.
+    RefreshZoneCache();
 }
 
 static void SetWindowIcon(HWND window)
@@ -256,13 +259,12 @@ static void OnCopy(HWND window)
     }
     // Putting the selection back scrolls to the caret: the view is put
     // back where the user had it too.
-    POINT scrollPoint = {};
-    SendMessageW(view, EM_GETSCROLLPOS, 0, (LPARAM)&scrollPoint);
+    ViewPlace place = CaptureViewPlace(view);
     SendMessageW(view, WM_SETREDRAW, FALSE, 0);
     SendMessageW(view, EM_SETSEL, 0, -1);
     SendMessageW(view, WM_COPY, 0, 0);
     SendMessageW(view, EM_EXSETSEL, 0, (LPARAM)&selection);
-    SendMessageW(view, EM_SETSCROLLPOS, 0, (LPARAM)&scrollPoint);
+    RestoreViewPlace(view, &place);
     SendMessageW(view, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(view, nullptr, TRUE);
 }
@@ -273,7 +275,7 @@ static void OnLevelChange(HWND window)
     LRESULT selected = SendMessageW(combo, CB_GETCURSEL, 0, 0);
     if (selected != CB_ERR)
         liveState.levelFilter = (BYTE)SendMessageW(combo, CB_GETITEMDATA, selected, 0);
-    RebuildView(window);
+    RebuildView(window, FALSE);
 }
 
 static void OnAutoScroll(HWND window)
@@ -337,17 +339,31 @@ static void OnTimer(HWND window, UINT_PTR timer)
     } else if (timer == LIVE_FIND_TIMER) {
         KillTimer(window, LIVE_FIND_TIMER);
         GetDlgItemTextW(window, IDC_LIVE_FIND, liveState.findText, LIVE_FIND_TEXT_UNITS);
-        RebuildView(window);
+        RebuildView(window, FALSE);
     }
+}
+
+// The time zone may have changed: if it did, every line is shown again in
+// the local time now in force for its date.
+static void OnTimeChange(HWND window)
+{
+    if (!RefreshZoneCache())
+        return;
+    SetViewBackground(LiveView(window));
+    RebuildView(window, TRUE);
 }
 
 static void OnSettingChange(HWND window, const WCHAR* area)
 {
-    if (area == nullptr || wcscmp(area, L"ImmersiveColorSet") != 0)
+    if (area == nullptr)
         return;
-    // The colour table of the documents follows the theme: render again.
-    SetViewBackground(LiveView(window));
-    RebuildView(window);
+    if (wcscmp(area, L"ImmersiveColorSet") == 0) {
+        // The colour table of the documents follows the theme: render again.
+        SetViewBackground(LiveView(window));
+        RebuildView(window, TRUE);
+    } else if (wcscmp(area, L"intl") == 0) {
+        OnTimeChange(window);
+    }
 }
 
 static void OnDestroy(HWND window)
@@ -409,6 +425,9 @@ INT_PTR CALLBACK LiveDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         return TRUE;
     case WM_SETTINGCHANGE:
         OnSettingChange(window, (const WCHAR*)lParam);
+        return FALSE;
+    case WM_TIMECHANGE:
+        OnTimeChange(window);
         return FALSE;
     case WM_CLOSE:
         EndDialog(window, 0);

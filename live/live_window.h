@@ -3,13 +3,9 @@
 
 #include <windows.h>
 
-#define LIVE_CAPTION            L"Live Tracing"
 #define LIVE_CONSUMER_WAIT_MS   5000
 
 // Dialog procedure of template 102; the creation parameter is the trace
 // level chosen in the main dialog (1..5). The dialog's result is always 0.
 // Single-instance: opening a second one shows a message and closes it.
 INT_PTR CALLBACK LiveDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
-// Every message box of the window: caption "Live Tracing", the given icon.
-void ShowLiveMessage(HWND owner, const WCHAR* text, UINT icon);

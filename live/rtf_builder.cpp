@@ -167,6 +167,32 @@ static const struct AsciiActions {
     }
 } kAscii;
 
+// Writes `count` units of `text` as RTF at `out`, which has room for
+// RTF_MAX_UNIT_BYTES per unit; returns the end.
+static char* EscapeUnits(char* out, const WCHAR* text, size_t count)
+{
+    for (const WCHAR* end = text + count; text < end; ++text) {
+        WCHAR c = *text;
+        if (c >= 128) {
+            out += WriteUnicodeEscape(out, c);
+            continue;
+        }
+        BYTE action = kAscii.action[c];
+        if (action == kCopy) {
+            *out++ = (char)c;
+        } else if (action == kBackslash) {
+            *out++ = '\\';
+            *out++ = (char)c;
+        } else if (action == kTab) {
+            memcpy(out, "\\tab ", 5);
+            out += 5;
+        } else if (action == kBlank) {
+            *out++ = ' ';
+        }
+    }
+    return out;
+}
+
 void RtfAppendEscaped(RtfBuffer* buffer, const WCHAR* text)
 {
     // Chunk by chunk: one reservation of the worst case per chunk, and no
@@ -174,28 +200,10 @@ void RtfAppendEscaped(RtfBuffer* buffer, const WCHAR* text)
     while (*text != L'\0') {
         if (!RtfBufferReserve(buffer, RTF_ESCAPE_CHUNK_UNITS * RTF_MAX_UNIT_BYTES))
             return;
-        char* out = buffer->data + buffer->length;
-        char* start = out;
-        for (UINT32 n = 0; n < RTF_ESCAPE_CHUNK_UNITS && *text != L'\0'; ++n, ++text) {
-            WCHAR c = *text;
-            if (c >= 128) {
-                out += WriteUnicodeEscape(out, c);
-                continue;
-            }
-            BYTE action = kAscii.action[c];
-            if (action == kCopy) {
-                *out++ = (char)c;
-            } else if (action == kBackslash) {
-                *out++ = '\\';
-                *out++ = (char)c;
-            } else if (action == kTab) {
-                memcpy(out, "\\tab ", 5);
-                out += 5;
-            } else if (action == kBlank) {
-                *out++ = ' ';
-            }
-        }
-        buffer->length += (UINT32)(out - start);
+        size_t units = wcsnlen(text, RTF_ESCAPE_CHUNK_UNITS);
+        char* out = EscapeUnits(buffer->data + buffer->length, text, units);
+        text += units;
+        buffer->length = (UINT32)(out - buffer->data);
         buffer->data[buffer->length] = '\0';
     }
 }
@@ -231,14 +239,27 @@ DWORD RtfAppendLines(RtfBuffer* buffer, ULONG64 from, ULONG64 to)
         if (!IsLineVisible(line))
             continue;
         BOOL bold = line->isStatus == 0 && line->level == 1;
-        RtfAppend(buffer, bold ? kBoldErrorOpen : kColorOpen[ColorIndex(line)]);
         const WCHAR* body = line->text;
         FormatLinePrefix(line, prefix, &body);
-        RtfAppendEscaped(buffer, prefix);
+        // The opener and the prefix in one reservation: most lines cost two
+        // (the body's, and the closer's) instead of one per piece.
+        size_t prefixUnits = wcsnlen(prefix, LINE_PREFIX_UNITS);
+        const char* open = bold ? kBoldErrorOpen : kColorOpen[ColorIndex(line)];
+        size_t openBytes = strlen(open);
+        if (!RtfBufferReserve(buffer, (UINT32)(openBytes + prefixUnits * RTF_MAX_UNIT_BYTES)))
+            break;
+        char* out = buffer->data + buffer->length;
+        memcpy(out, open, openBytes);
+        out = EscapeUnits(out + openBytes, prefix, prefixUnits);
+        buffer->length = (UINT32)(out - buffer->data);
+        buffer->data[buffer->length] = '\0';
         RtfAppendEscaped(buffer, body);
         if (bold)
-            RtfAppend(buffer, "\\b0");
-        RtfAppend(buffer, "\\par\n");
+            AppendBytes(buffer, "\\b0\\par\n", 8);
+        else
+            AppendBytes(buffer, "\\par\n", 5);
+        if (buffer->failed)
+            break;
         ++count;
     }
     return count;

@@ -81,7 +81,7 @@ TEST_F(LiveWindowTest, ClearEmptiesTheViewAndKeepsTheCapturedCount)
     leavePatch = nullptr;
 }
 
-TEST_F(LiveWindowTest, CopyTakesTheSelectionOrElseEveryShownLine)
+TEST_F(LiveWindowTest, CopyTakesTheSelectionOrElseEveryShownLineAndKeepsThePlace)
 {
     Open();
     LogNumbered(0, 100);
@@ -103,6 +103,16 @@ TEST_F(LiveWindowTest, CopyTakesTheSelectionOrElseEveryShownLine)
     EXPECT_EQ(5, after.cpMin) << "the selection is put back";
     EXPECT_EQ(5, after.cpMax);
     EXPECT_EQ(40, FirstVisibleLine()) << "the view stays where it was";
+    // A theme change renders every line again, and leaves them in place.
+    CHARRANGE some = {LineStart(45) + 2, LineStart(46) + 7};
+    SendMessageW(view, EM_EXSETSEL, 0, (LPARAM)&some);
+    ScrollToLine(40);
+    theme.SetDark(true);
+    SendMessageW(window, WM_SETTINGCHANGE, 0, (LPARAM)L"ImmersiveColorSet");
+    SendMessageW(view, EM_EXGETSEL, 0, (LPARAM)&after);
+    EXPECT_EQ(LineStart(45) + 2, after.cpMin);
+    EXPECT_EQ(LineStart(46) + 7, after.cpMax);
+    EXPECT_EQ(40, FirstVisibleLine()) << "after a theme change";
 
     LONG start = LineStart(101) + (LONG)kBodyColumn;
     CHARRANGE body = {start, start + 14};
@@ -274,6 +284,7 @@ TEST_F(LiveMenuTest, MenuOffersTheProcessOfTheLineUnderThePoint)
         const WCHAR* const kNames[][2] = {
             {L"svchost.exe", L"svchost"}, {L"SVCHOST.EXE", L"SVCHOST"}, {L".exe", L".exe"},
             {L"abcdefghijklmnopqrstuvwxyz_1234567890.exe", L"abcdefghijklmnopqrstuvwxyz_1234"},
+            {L"R&D.exe", L"R&&D"},   // shown as R&D, no mnemonic
         };
         for (const auto& name : kNames) {
             snapshotName = name[0];
@@ -320,6 +331,7 @@ TEST_F(LiveMenuTest, ProcessFilterFromTheMenu)
     MenuAtLine(0, L'h');
     EXPECT_TRUE(captured(L"  -  hiding PID " + std::to_wstring(GetCurrentProcessId())));
     EXPECT_EQ(11, LineCount()) << "status lines pass every filter";
+    EXPECT_NE(std::wstring::npos, MenuAtLine(1).find(L"|Show all &processes 1032|")) << "hiding: not greyed";
     MenuAtLine(10, L'o');
     EXPECT_TRUE(captured(L"  -  showing only PID 4242"));
     MenuAtLine(1, L'p');

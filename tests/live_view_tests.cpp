@@ -3,8 +3,23 @@
 
 #include "etw_emulation/synthetic_traffic.h"
 #include "live/live_view.h"
+#include "test_support/import_patch.h"
 
 namespace {
+
+// The local time `zoneHours` east of the test's own zone.
+int zoneHours = 0;
+ImportPatch* zonePatch = nullptr;
+BOOL WINAPI ZoneEastOfHere(const TIME_ZONE_INFORMATION* zone, const SYSTEMTIME* utc, SYSTEMTIME* local)
+{
+    SYSTEMTIME shifted = *utc;
+    FILETIME time;
+    SystemTimeToFileTime(utc, &time);
+    ULONGLONG ticks = (((ULONGLONG)time.dwHighDateTime << 32) | time.dwLowDateTime) + zoneHours * 36000000000ull;
+    time = {(DWORD)ticks, (DWORD)(ticks >> 32)};
+    FileTimeToSystemTime(&time, &shifted);
+    return zonePatch->original<decltype(&SystemTimeToTzSpecificLocalTime)>()(zone, &shifted, local);
+}
 
 // Character format of the character at `index`, as the view shows it.
 CHARFORMAT2W FormatAt(HWND view, LONG index)
@@ -70,6 +85,24 @@ TEST_F(LiveWindowTest, LinesInTheirColumnsAndColoursInBothThemes)
         SendMessageW(view, EM_SETBKGNDCOLOR, 0, background);
         EXPECT_EQ(dark ? RGB(43, 43, 43) : GetSysColor(COLOR_WINDOW), background);
     }
+    // The user moves to another time zone: the system answers with other
+    // offsets and says so; every line shows its new local time.
+    const struct { UINT message; const WCHAR* area; int hours; const WCHAR* shown; } kZones[] = {
+        {WM_SETTINGCHANGE, L"intl", 1, L"12:05:03.007"},
+        {WM_TIMECHANGE, nullptr, 3, L"14:05:03.007"},
+    };
+    for (const auto& zone : kZones) {
+        zoneHours = zone.hours;
+        ImportPatch patch("kernel32.dll", "SystemTimeToTzSpecificLocalTime", (void*)ZoneEastOfHere);
+        ASSERT_TRUE(patch.active());
+        zonePatch = &patch;
+        SendMessageW(window, zone.message, 0, (LPARAM)zone.area);
+        Log(4, L"Reader::Close(43) : card removed");
+        ASSERT_TRUE(WaitForLastBody(L"card removed"));
+        std::vector<std::wstring> lines = Lines();
+        EXPECT_EQ(zone.shown, lines[1].substr(0, 12)) << zone.hours;
+        EXPECT_EQ(zone.shown, lines.back().substr(0, 12)) << zone.hours;
+    }
 }
 
 // Pause holds new lines until Resume renders them at once. More than the
@@ -110,69 +143,122 @@ TEST_F(LiveWindowTest, PauseHoldsLinesAndCountsThoseDroppedUnseen)
     EXPECT_EQ(L" PAUSED - 0 line(s) pending", Status(2)) << "the pause is told first";
 }
 
-// The view cut back past a small cap keeps the lines on screen and the selection.
-TEST_F(LiveWindowTest, TrimmedViewKeepsWhatTheUserLooksAt)
+// A document far taller than the 65535 pixels of a 16-bit scroll point:
+// the view follows its end, or keeps the line the user looks at, through
+// arrivals, Copy and trims (the cap made small enough to trim at this
+// height).
+TEST_F(LiveWindowTest, TallViewFollowsItsEndOrKeepsTheUsersLine)
 {
     Open();
-    int next = 0;
-    auto stream = [&](int count) {
-        std::string document = "{\\rtf1\\ansi ";
-        for (int end = next + count; next < end; ++next)
-            document += "line " + std::to_string(next) + "\\par\n";
-        document += "}";
-        RtfBuffer buffer = {(char*)document.c_str(), (UINT32)document.size(), (UINT32)document.size(), FALSE};
-        RunOnUiThread(run, [&] { StreamIntoView(view, &buffer, FALSE, 250, 200); });
+    DWORD next = 0;
+    auto log = [&](DWORD count) {
+        LogNumbered(next, count);
+        next += count;
+        ASSERT_TRUE(WaitForLastBody(Numbered(next - 1)));
     };
-    auto firstVisible = [&] { return LineText(FirstVisibleLine()); };
-    stream(240);
-    ScrollToLine(150);
-    ASSERT_EQ(L"line 149", firstVisible());
-    stream(20);     // 262 lines with the status line and the empty last one
-    EXPECT_EQ(200, (int)SendMessageW(view, EM_GETLINECOUNT, 0, 0));
-    EXPECT_EQ(L"line 61", LineText(0));
-    EXPECT_EQ(L"line 149", firstVisible());
+    auto top = [&](int line) {
+        POINTL origin = {}, start = {};
+        SendMessageW(view, EM_POSFROMCHAR, (WPARAM)&origin, 0);
+        SendMessageW(view, EM_POSFROMCHAR, (WPARAM)&start, LineStart(line));
+        return start.y - origin.y;
+    };
+    // The newest line, on screen from its top to its bottom.
+    auto newestShown = [&] {
+        int newest = LineCount() - 1;
+        POINTL start = {};
+        SendMessageW(view, EM_POSFROMCHAR, (WPARAM)&start, LineStart(newest));
+        LONG height = top(newest + 1) - top(newest);
+        return BodyOf(LineText(newest)) == Numbered(next - 1) && start.y >= 0 &&
+               start.y + height <= ClientSize(view).cy;
+    };
+    auto firstShown = [&] { return BodyOf(LineText(FirstVisibleLine())); };
+    auto selected = [&] {
+        WCHAR text[64] = L"";
+        SendMessageW(view, EM_GETSELTEXT, 0, (LPARAM)text);
+        return std::wstring(text);
+    };
 
-    LONG start = LineStart(90) + 2;
-    CHARRANGE selection = {start, start + 10};
+    log(7000);
+    LONG height = top(LineCount());
+    printf("%d lines, %ld pixels\n", LineCount(), height);
+    ASSERT_GT(height, 65535);
+    EXPECT_TRUE(newestShown()) << "at the end: " << firstShown();
+    log(100);
+    EXPECT_TRUE(newestShown()) << "followed: " << firstShown();
+
+    // Scrolled up, with text selected: the same line stays on top.
+    ScrollToLine(785);
+    ASSERT_EQ(Numbered(784), firstShown());
+    LONG start = LineStart(790) + (LONG)kBodyColumn;
+    CHARRANGE selection = {start, start + 9};
     SendMessageW(view, EM_EXSETSEL, 0, (LPARAM)&selection);
-    ScrollToLine(85);
-    std::wstring shown = firstVisible();
-    WCHAR before[32] = {}, after[32] = {};
-    SendMessageW(view, EM_GETSELTEXT, 0, (LPARAM)before);
-    stream(60);
-    SendMessageW(view, EM_GETSELTEXT, 0, (LPARAM)after);
-    EXPECT_STREQ(before, after);
-    EXPECT_EQ(shown, firstVisible());
+    ScrollToLine(785);
+    ASSERT_EQ(L"event 789", selected());
+    log(100);
+    EXPECT_EQ(Numbered(784), firstShown()) << "lines arrived";
+    Press(IDC_LIVE_COPY);
+    EXPECT_EQ(Numbered(784), firstShown()) << "copied";
+    EXPECT_EQ(L"event 789", selected());
+
+    // A trim cuts the lines above; the same text stays on top and selected.
+    RunOnUiThread(run, [] {
+        liveState.viewMaxLines = 7400;
+        liveState.viewKeptLines = 7000;
+    });
+    log(300);
+    EXPECT_EQ(6999, LineCount()) << "7000 with the empty last line";
+    EXPECT_EQ(Numbered(501), BodyOf(LineText(0)));
+    EXPECT_EQ(Numbered(784), firstShown()) << "trimmed";
+    EXPECT_EQ(L"event 789", selected());
+
+    // Sixty lines above the end is not the end; with Auto-scroll off the
+    // end is not followed either.
+    CHARRANGE caret = {0, 0};
+    SendMessageW(view, EM_EXSETSEL, 0, (LPARAM)&caret);
+    SendMessageW(view, WM_VSCROLL, SB_BOTTOM, 0);
+    int nearEnd = FirstVisibleLine() - 60;
+    ScrollToLine(nearEnd);
+    std::wstring shown = firstShown();
+    log(50);
+    EXPECT_EQ(shown, firstShown()) << "sixty lines above the end";
+    Press(IDC_LIVE_AUTOSCROLL);
+    SendMessageW(view, WM_VSCROLL, SB_BOTTOM, 0);
+    shown = firstShown();
+    log(50);
+    EXPECT_EQ(shown, firstShown()) << "Auto-scroll off";
+    Press(IDC_LIVE_AUTOSCROLL);
+    EXPECT_TRUE(newestShown()) << "Auto-scroll on again: " << firstShown();
+    log(400);
+    EXPECT_EQ(6999, LineCount());
+    EXPECT_TRUE(newestShown()) << "trimmed at the end: " << firstShown();
 }
 
-TEST_F(LiveWindowTest, ScrolledUpViewKeepsItsPlaceWhileLinesArrive)
+// A document's header reads the theme from the registry.
+int themeReads = 0;
+ImportPatch* readPatch = nullptr;
+LSTATUS WINAPI CountRead(HKEY key, LPCWSTR subKey, LPCWSTR value, DWORD flags, LPDWORD type, PVOID data,
+                         LPDWORD size)
 {
-    Open();
-    LogNumbered(0, 300);
-    ASSERT_TRUE(WaitForLastBody(Numbered(299)));
-    const struct { const char* name; bool autoScroll, scrollToTop, follows; } kCases[] = {
-        {"auto-scroll, scrolled up", true, true, false},
-        {"auto-scroll, at the bottom", true, false, true},
-        {"no auto-scroll, at the bottom", false, false, false},
-    };
-    DWORD next = 300;
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(c.name);
-        if ((IsDlgButtonChecked(window, IDC_LIVE_AUTOSCROLL) == BST_CHECKED) != c.autoScroll)
-            Press(IDC_LIVE_AUTOSCROLL);
-        SendMessageW(view, WM_VSCROLL, c.scrollToTop ? SB_TOP : SB_BOTTOM, 0);
-        int before = FirstVisibleLine();
-        LogNumbered(next, 100);
-        next += 100;
-        ASSERT_TRUE(WaitForLastBody(Numbered(next - 1)));
-        EXPECT_EQ(before + (c.follows ? 100 : 0), FirstVisibleLine());
-    }
+    ++themeReads;
+    return readPatch->original<decltype(&RegGetValueW)>()(key, subKey, value, flags, type, data, size);
 }
 
 // Both filters act on every held line; the find filter once typing pauses.
+// Idle ticks render nothing.
 TEST_F(LiveWindowTest, FiltersRebuildFromEveryHeldLine)
 {
     Open();
+    {
+        ImportPatch patch("advapi32.dll", "RegGetValueW", (void*)CountRead);
+        ASSERT_TRUE(patch.active());
+        readPatch = &patch;
+        RunOnUiThread(run, [] { themeReads = 0; });
+        Sleep(1000);
+        RunOnUiThread(run, [] {});
+        EXPECT_EQ(0, themeReads) << "ten idle ticks built a document";
+        Log(4, L"one line");
+        EXPECT_TRUE(WaitUntil([] { return themeReads > 0; })) << "a tick with a line builds one";
+    }
     for (UCHAR level : {0, 1, 2, 3, 4, 5})
         Log(level, (L"level " + std::to_wstring(level)).c_str());
     for (const WCHAR* text : {L"card inserted", L"Card removed"})
@@ -183,7 +269,7 @@ TEST_F(LiveWindowTest, FiltersRebuildFromEveryHeldLine)
     std::vector<std::wstring> critical = {kStarted, L"level 0", L"level 1"};
     EXPECT_TRUE(WaitUntil([&] { return Bodies() == critical; }));
     ChooseComboItem(window, IDC_LIVE_LEVEL, 4);
-    ASSERT_TRUE(WaitUntil([&] { return LineCount() == 9; }));
+    ASSERT_TRUE(WaitUntil([&] { return LineCount() == 10; }));
 
     int rebuilds = 0;
     RunOnUiThread(run, [&] { SetWindowSubclass(view, CountSetText, 1, (DWORD_PTR)&rebuilds); });
@@ -199,7 +285,7 @@ TEST_F(LiveWindowTest, FiltersRebuildFromEveryHeldLine)
     EXPECT_FALSE(timerLeft) << "the find timer stops on its first tick";
     EXPECT_EQ(1, rebuilds);
     TypeText(window, IDC_LIVE_FIND, L"");
-    EXPECT_TRUE(WaitUntil([&] { return LineCount() == 9; }));
+    EXPECT_TRUE(WaitUntil([&] { return LineCount() == 10; }));
     RunOnUiThread(run, [&] { RemoveWindowSubclass(view, CountSetText, 1); });
 }
 

@@ -1,0 +1,3 @@
+#include "live/live_state.h"
+
+LiveWindowState liveState;
