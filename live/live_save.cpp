@@ -107,8 +107,9 @@ static BOOL FillChunk(SaveChunk* chunk, ULONG64* next, ULONG64 end)
     BOOL held = liveState.slots != nullptr;
     if (held) {
         ULONG64 oldest = liveState.totalCount - liveState.heldCount;
-        if (*next < oldest && PutDroppedNote(chunk, oldest - *next))
-            *next = oldest;
+        ULONG64 resume = oldest < end ? oldest : end;
+        if (*next < resume && PutDroppedNote(chunk, resume - *next))
+            *next = resume;
         for (; *next >= oldest && *next < end; ++*next) {
             const LiveLine* line = &liveState.slots[*next % LIVE_SLOT_COUNT];
             if (IsLineVisible(line) && !PutLine(chunk, line))

@@ -121,6 +121,21 @@ TEST_F(LiveWindowTest, CopyTakesTheSelectionOrElseEveryShownLineAndKeepsThePlace
     EXPECT_EQ(L"no certificate", TakeClipboardText());
 }
 
+// A disk that takes its time: the first write waits until 60000 events
+// have reached the store.
+ImportPatch* slowPatch = nullptr;
+bool slowArmed = false, slowDelivered = false;
+BOOL WINAPI WriteSlowly(HANDLE file, LPCVOID data, DWORD bytes, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    if (slowArmed && GetFileType(file) == FILE_TYPE_DISK) {
+        slowArmed = false;
+        for (DWORD i = 0; i < 60000; ++i)
+            EtwEmuLogEvent(&providerTable[0], 4, 4242, 77, 133590279030070000ll, L"flood", 12);
+        slowDelivered = EtwEmuWaitDelivered(LIVE_SESSION_NAME, 10000) != FALSE;
+    }
+    return slowPatch->original<decltype(&WriteFile)>()(file, data, bytes, written, overlapped);
+}
+
 TEST_F(LiveWindowTest, SaveWritesEveryVisibleHeldLineRenderedOrNot)
 {
     Open();
@@ -145,6 +160,37 @@ TEST_F(LiveWindowTest, SaveWritesEveryVisibleHeldLineRenderedOrNot)
     });
     EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(path) == expected; }));
     EXPECT_EQ(3, LineCount()) << "saving does not render";
+
+    // A slow disk: 60000 events arrive while the first part of the file is
+    // written. The consumer stores them meanwhile, and the held lines they
+    // push out before their turn are counted in the file where they belong.
+    Press(IDC_LIVE_CLEAR);
+    LogNumbered(0, 2000);
+    ImportPatch patch("kernel32.dll", "WriteFile", (void*)WriteSlowly);
+    ASSERT_TRUE(patch.active());
+    slowPatch = &patch;
+    slowArmed = true;
+    ClickButton(window, IDC_LIVE_SAVE);
+    ASSERT_TRUE(AnswerSaveDialog(window, path.c_str()));
+    MessageBoxSeen box;
+    ASSERT_TRUE(WaitForMessageBox(&box));
+    EXPECT_TRUE(PressMessageBoxButton(box, IDYES)) << box.text;
+    ASSERT_TRUE(WaitUntil([&] { return !slowArmed; }));
+    RunOnUiThread(run, [] {});
+    EXPECT_TRUE(slowDelivered) << "the consumer waited for the disk";
+    std::string bytes = ReadFileBytes(path);
+    std::wstring text((const WCHAR*)bytes.data(), bytes.size() / 2);
+    std::vector<std::wstring> lines;
+    for (size_t at = 1, end; (end = text.find(L"\r\n", at)) != std::wstring::npos; at = end + 2)
+        lines.push_back(text.substr(at, end - at));
+    ASSERT_GT(lines.size(), 2u);
+    size_t written = lines.size() - 1;
+    for (size_t i = 0; i < written; ++i)
+        ASSERT_EQ(Numbered((DWORD)i), BodyOf(lines[i])) << i;
+    EXPECT_LT(written, 2000u);
+    EXPECT_EQ(L"***", lines.back().substr(14, 3));
+    EXPECT_EQ(std::to_wstring(2000 - written) + L" line(s) dropped out of memory before they could be saved.",
+              BodyOf(lines.back()));
 }
 
 // A full disk: every write to a file fails.
