@@ -13,6 +13,7 @@
 #include "test_support/import_patch.h"
 #include "test_support/theme_setting.h"
 #include "test_support/ui_driver.h"
+#include "theme/theme_palette.h"
 #include "theme/theme_window.h"
 
 namespace {
