@@ -27,6 +27,7 @@ struct System { // the system as the fakes play it
 struct {
     System is;
     std::wstring calls; // what it was asked, in order
+    std::wstring drawn; // texts drawn by DrawTextW, with their place, format, colour and font
 } sys;
 decltype(&GetProcAddress) realGetProcAddress;
 
@@ -82,7 +83,10 @@ FARPROC WINAPI FakeGetProcAddress(HMODULE module, const char* name)
 
 int WINAPI RecordDrawTextW(HDC dc, const WCHAR* text, int length, RECT* rect, UINT format)
 {
-    Log(text + (L" " + Join(rect->left, format, GetTextColor(dc))), 0);
+    LOGFONTW font = {};
+    GetObjectW(GetCurrentObject(dc, OBJ_FONT), sizeof(font), &font);
+    sys.drawn += text + (L" " + Join(rect->left, rect->top, rect->right, format, GetTextColor(dc), font.lfHeight,
+                                 font.lfWeight)) + L"; ";
     return DrawTextExW(dc, (WCHAR*)text, length, rect, format, nullptr); // the same, not recorded
 }
 
@@ -94,7 +98,7 @@ protected:
     {
         realGetProcAddress = patch.original<decltype(&GetProcAddress)>();
         ASSERT_NE(nullptr, LoadLibraryW(L"riched20.dll"));
-        sys = {{19045, 0, 255, S_OK}, {}}; // Windows 10 22H2, and the program just started
+        sys = {{19045, 0, 255, S_OK}, {}, {}}; // Windows 10 22H2, and the program just started
         themeState = {};
     }
     void TearDown() override
@@ -127,12 +131,14 @@ protected:
     }
 
     ImportPatch patch {"kernel32.dll", "GetProcAddress", (void*)FakeGetProcAddress};
+    ImportPatch drawText {"user32.dll", "DrawTextW", (void*)RecordDrawTextW};
     ThemeSetting setting;
     HWND dialog = nullptr;
 };
 
 // After each pass the main dialog shows its banner: background, bitmap 10 px from the right under the version
-// line (the dark one made once, and kept), bold title; the dialog's background below. The live dialog's own controls.
+// line (the dark one made once, and kept), bold title 10 px in from the left, the version line 2 px down and 4 px in
+// at the right, in grey; the dialog's background below. The live dialog's own controls.
 TEST_F(ThemeTest, BothDialogsFollowTheSettingAtStartAndWhenItChanges)
 {
     const std::wstring explorer = L"DarkMode_Explorer|null; ", cfd = L"DarkMode_CFD|null; ",
@@ -156,11 +162,20 @@ TEST_F(ThemeTest, BothDialogsFollowTheSettingAtStartAndWhenItChanges)
     HBITMAP darkBanner = nullptr;
     for (const auto& step : kSteps) {
         sys.calls.clear();
+        sys.drawn.clear();
         setting.SetDark(step.dark);
         SendMessageW(dialog, WM_SETTINGCHANGE, 0, (LPARAM)step.text);
         EXPECT_EQ(step.calls, sys.calls) << (step.text ? step.text : L"no text");
         if (step.calls.empty())
             continue;
+        const int width = ClientSize(GetDlgItem(dialog, IDC_BANNER)).cx;
+        EXPECT_EQ(L"Quorvel Tracing "
+                + Join(10, 0, width - 10, DT_NOPREFIX | DT_SINGLELINE | DT_VCENTER,
+                    step.dark ? RGB(232, 232, 232) : RGB(0, 0, 0), -14, FW_BOLD)
+                + L"; Version 2.1.0.0 "
+                + Join(0, 2, width - 4, DT_NOPREFIX | DT_SINGLELINE | DT_RIGHT,
+                    step.dark ? RGB(144, 144, 144) : RGB(128, 128, 128), -9, 0) + L"; ",
+            sys.drawn);
         darkBanner = step.dark && darkBanner == nullptr ? banner.darkBannerBitmap : darkBanner;
         EXPECT_EQ(darkBanner, banner.darkBannerBitmap);
         const SIZE size = ClientSize(GetDlgItem(dialog, IDC_BANNER)); // at the dialog's top left
@@ -261,7 +276,7 @@ TEST_F(ThemeTest, OptInAndButtonThemeFollowWhatTheSystemHas)
         {{0, 0, 255, S_OK}, bar + L"1 closed; " + usable + bar + usable},
     };
     for (const auto& c : kCases) {
-        sys = {c.system, {}};
+        sys = {c.system, {}, {}};
         themeState = {};
         Pass(true);
         Pass(true);
@@ -269,30 +284,71 @@ TEST_F(ThemeTest, OptInAndButtonThemeFollowWhatTheSystemHas)
     }
 }
 
-// Header titles from the left, with an ellipsis; one light pass takes back what two dark passes installed.
+// Each row of the class table, with the dark button theme usable and without it: E "DarkMode_Explorer", D
+// "DarkMode_DarkTheme", X no visual style, C "DarkMode_CFD", - untouched. Buttons of types 0 to 15 (check boxes
+// 2, 3, 5, 6; radio buttons and group boxes 4, 7, 9), then edit, combo box, list, tree, both rich edits, scroll bar,
+// static and status bar. A light pass takes each theme back.
+TEST_F(ThemeTest, EachClassTakesItsTheme)
+{
+    dialog = CreateWindowExW(0, L"Static", L"", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+    for (DWORD type = 0; type < 16; ++type)
+        CreateWindowExW(0, L"Button", L"", WS_CHILD | type, 0, 0, 9, 9, dialog, nullptr, nullptr, nullptr);
+    for (const WCHAR* name : {L"Edit", L"ComboBox", L"SysListView32", L"SysTreeView32", L"RichEdit20W",
+             L"RichEdit20A", L"ScrollBar", L"Static", L"msctls_statusbar32"})
+        CreateWindowExW(0, name, L"", WS_CHILD | (wcscmp(name, L"ComboBox") ? 0 : CBS_DROPDOWNLIST), 0, 0, 9, 9,
+            dialog, nullptr, nullptr, nullptr); // a list without an edit of its own
+    const std::wstring kThemes = L"EDXC-", kCalls[] = {L"DarkMode_Explorer|null; ", L"DarkMode_DarkTheme|null; ",
+                                                     L"|; ", L"DarkMode_CFD|null; ", L""};
+    for (const WCHAR* themes : {L"EEDDDDDDEDEEEEEE" L"CCEEEEE--", L"EEEEXEEXEXEEEEEE" L"CCEEEEE--"}) {
+        sys = {{19045, 0, BYTE(themes[2] == L'D' ? 255 : 0), S_OK}, {}, {}};
+        themeState = {};
+        std::wstring dark = L"version; opt-in 1 ; title bar 20 1 4 ; ", light = L"title bar 20 0 4 ; ";
+        for (const WCHAR* theme = themes; *theme != L'\0'; ++theme) {
+            dark += (*theme == L'D' && theme == themes + 2 ? L"1 closed; " : L"") + kCalls[kThemes.find(*theme)];
+            light += *theme == L'-' ? L"" : L"null|null; ";
+        }
+        Pass(true);
+        Pass(false);
+        EXPECT_EQ(dark + light, sys.calls) << themes;
+    }
+}
+
+// Header titles from the left, in 6 px and 4 px, with an ellipsis, in the header's font; a header without items dark
+// all over. One light pass takes back what two dark passes installed: the system's colours again.
 TEST_F(ThemeTest, ListViewsTakeTheColoursAndADarkHeader)
 {
-    ImportPatch drawText("user32.dll", "DrawTextW", (void*)RecordDrawTextW);
     OpenOwn();
     HWND list = GetDlgItem(dialog, kList);
     HWND header = (HWND)SendMessageW(list, LVM_GETHEADER, 0, 0);
-    EXPECT_EQ(Join(RGB(43, 43, 43), RGB(232, 232, 232)),
-        Join(SendMessageW(list, LVM_GETBKCOLOR, 0, 0), SendMessageW(list, LVM_GETTEXTCOLOR, 0, 0)));
+    auto colours = [&] {
+        return Join(SendMessageW(list, LVM_GETBKCOLOR, 0, 0), SendMessageW(list, LVM_GETTEXTBKCOLOR, 0, 0),
+            SendMessageW(list, LVM_GETTEXTCOLOR, 0, 0));
+    };
+    EXPECT_EQ(Join(RGB(43, 43, 43), RGB(43, 43, 43), RGB(232, 232, 232)), colours());
     RECT first, last;
     SendMessageW(header, HDM_GETITEMRECT, 0, (LPARAM)&first);
     SendMessageW(header, HDM_GETITEMRECT, 1, (LPARAM)&last);
-    sys.calls.clear();
+    sys.drawn.clear();
     RedrawWindow(header, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-    const std::wstring look = Join(DT_END_ELLIPSIS | DT_NOPREFIX | DT_SINGLELINE | DT_VCENTER, RGB(232, 232, 232));
-    EXPECT_EQ(L"Name " + Join(first.left + 6) + look + L"; A title far too long for its column " + Join(last.left + 6)
-            + look + L"; ",
-        sys.calls);
+    LOGFONTW font = {};
+    GetObjectW((HFONT)SendMessageW(header, WM_GETFONT, 0, 0), sizeof(font), &font);
+    auto look = [&](const RECT& item) {
+        return Join(item.left + 6, item.top, item.right - 4, DT_END_ELLIPSIS | DT_NOPREFIX | DT_SINGLELINE | DT_VCENTER,
+            RGB(232, 232, 232), font.lfHeight, font.lfWeight);
+    };
+    EXPECT_EQ(L"Name " + look(first) + L"; A title far too long for its column " + look(last) + L"; ", sys.drawn);
     HDC dc = GetDC(header);
     EXPECT_EQ(RGB(43, 43, 43), GetPixel(dc, first.left + 2, first.top + 2));
     EXPECT_EQ(RGB(80, 80, 80), GetPixel(dc, first.right - 1, first.top + 2)) << "divider";
+    EXPECT_EQ(RGB(80, 80, 80), GetPixel(dc, first.left + 2, first.bottom - 1)) << "bottom edge";
     EXPECT_EQ(RGB(43, 43, 43), GetPixel(dc, last.right + 10, first.top + 2)) << "right of the items";
+    SendMessageW(list, LVM_DELETECOLUMN, 1, 0);
+    SendMessageW(list, LVM_DELETECOLUMN, 0, 0);
+    RedrawWindow(header, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    EXPECT_EQ(RGB(43, 43, 43), GetPixel(dc, first.left + 2, first.top + 2)) << "no items";
     Pass(true);
     Pass(false);
+    EXPECT_EQ(Join(GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_WINDOWTEXT)), colours());
     setting.SetDark(true); // the header's own drawing is back even so
     RedrawWindow(header, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     EXPECT_NE(RGB(43, 43, 43), GetPixel(dc, first.left + 2, first.top + 2));
