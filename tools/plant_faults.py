@@ -44,7 +44,8 @@ def verdict(name, path, old, new, regex):
         log_path = os.path.join(ROOT, 'build', 'plant-run.txt')
         # Through a file: Wine's helper processes would hold a pipe open.
         with open(log_path, 'w') as log:
-            code = subprocess.call(['bash', '-c', RUN, 'plant', 'NONE' if regex == 'BUILD' else regex], cwd=ROOT, stdout=log,
+            code = subprocess.call(['bash', '-c', RUN, 'plant', 'NONE' if regex == 'BUILD' else regex], cwd=ROOT,
+                                   stdout=log,
                                    stderr=subprocess.STDOUT)
         out = open(log_path, errors='replace').read()
     finally:
