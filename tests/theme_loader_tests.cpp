@@ -6,7 +6,6 @@
 #include "test_support/import_patch.h"
 #include "test_support/temp_dir.h"
 #include "test_support/theme_setting.h"
-#include "test_support/ui_driver.h"
 #include "theme/theme_window.h"
 
 namespace {
@@ -84,31 +83,6 @@ TEST(ProductImageTest, ThemePassTakesNoPlantedDll)
     EXPECT_FALSE(PathExists(marker));
     DeleteFileW(marker.c_str());
     DestroyWindow(window);
-}
-
-// A copy of the program run beside a recording dwmapi.dll, in the dark theme so that it asks for it: Wine takes it
-// from beside the program unless the search is kept to System32.
-TEST(ProductImageTest, DllsPlantedBesideACopyAreNotLoaded)
-{
-    ThemeSetting setting;
-    setting.SetDark(true);
-    TempDir folder;
-    ASSERT_TRUE(CopyFileW(BuildFile(L"QuorvelTrace.exe").c_str(), (folder / L"QuorvelTrace.exe").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW(BuildFile(L"planted\\dwmapi.dll").c_str(), (folder / L"dwmapi.dll").c_str(), FALSE));
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessW((folder / L"QuorvelTrace.exe").c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
-        folder.path().c_str(), &startup, &process));
-    HWND dialog = nullptr;
-    EXPECT_TRUE(WaitUntil([&] { return (dialog = FindWindowW(L"#32770", L"Quorvel Tracing")) != nullptr; }));
-    PostMessageW(dialog, WM_CLOSE, 0, 0);
-    if (WaitForSingleObject(process.hProcess, UI_WAIT_MS) != WAIT_OBJECT_0)
-        TerminateProcess(process.hProcess, 1);
-    WaitForSingleObject(process.hProcess, UI_WAIT_MS);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    EXPECT_FALSE(PathExists(folder / L"dwmapi.dll.loaded"));
 }
 
 } // namespace

@@ -258,58 +258,50 @@ TEST_F(ThemeTest, ColourAnswersFollowTheSetting)
     DeleteDC(dc);
 }
 
-// Two dark passes: opt-in once; the title bar's older attribute if the first fails; the buttons' dark theme if usable.
-TEST_F(ThemeTest, OptInAndButtonThemeFollowWhatTheSystemHas)
-{
-    OpenOwn();
-    const std::wstring dark = L"DarkMode_DarkTheme|null; ", rest = L"DarkMode_CFD|null; DarkMode_Explorer|null; ";
-    const std::wstring usable = dark + dark + dark + rest, classic = L"|; DarkMode_Explorer|null; |; " + rest;
-    const std::wstring probed = L"1 closed; |; 1 closed; DarkMode_Explorer|null; 1 closed; |; " + rest;
-    const std::wstring bar = L"title bar 20 1 4 ; ", bar19 = L"title bar 19 1 4 ; ";
-    const struct {
-        System system;
-        std::wstring calls;
-    } kCases[] = {
-        {{17763, 0, 129, S_OK}, L"version; opt-in 1 ; " + bar + L"1 closed; " + usable + bar + usable},
-        {{17762, 0, 128, E_INVALIDARG}, L"version; " + bar + bar19 + probed + bar + bar19 + probed},
-        {{22000, (LONG)0xC0000001, 0, S_OK}, L"version; " + bar + classic + bar + classic},
-        {{0, 0, 255, S_OK}, bar + L"1 closed; " + usable + bar + usable},
-    };
-    for (const auto& c : kCases) {
-        sys = {c.system, {}, {}};
-        themeState = {};
-        Pass(true);
-        Pass(true);
-        EXPECT_EQ(c.calls, sys.calls) << c.system.build;
-    }
-}
-
-// Each row of the class table, with the dark button theme usable and without it: E "DarkMode_Explorer", D
-// "DarkMode_DarkTheme", X no visual style, C "DarkMode_CFD", - untouched. Buttons of types 0 to 15 (check boxes
-// 2, 3, 5, 6; radio buttons and group boxes 4, 7, 9), then edit, combo box, list, tree, both rich edits, scroll bar,
-// static and status bar. A light pass takes each theme back.
-TEST_F(ThemeTest, EachClassTakesItsTheme)
+// Every row of the class table over two dark passes and a light one, as the system allows: the opt-in once (from
+// build 17763), the title bar's older attribute if the first fails, the dark button theme once it draws light
+// group-box text (probed until then). E "DarkMode_Explorer", D "DarkMode_DarkTheme", X no visual style, C
+// "DarkMode_CFD", - untouched, in lower case the buttons that probe: buttons of types 0 to 15, then edit, combo box,
+// list, tree, both rich edits, scroll bar, static and status bar.
+TEST_F(ThemeTest, EachClassTakesItsThemeAsTheSystemAllows)
 {
     dialog = CreateWindowExW(0, L"Static", L"", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
     for (DWORD type = 0; type < 16; ++type)
         CreateWindowExW(0, L"Button", L"", WS_CHILD | type, 0, 0, 9, 9, dialog, nullptr, nullptr, nullptr);
     for (const WCHAR* name : {L"Edit", L"ComboBox", L"SysListView32", L"SysTreeView32", L"RichEdit20W",
-             L"RichEdit20A", L"ScrollBar", L"Static", L"msctls_statusbar32"})
+             L"RichEdit20A", L"ScrollBar", L"Static", L"msctls_statusbar32"}) // a combo box without an edit
         CreateWindowExW(0, name, L"", WS_CHILD | (wcscmp(name, L"ComboBox") ? 0 : CBS_DROPDOWNLIST), 0, 0, 9, 9,
-            dialog, nullptr, nullptr, nullptr); // a list without an edit of its own
+            dialog, nullptr, nullptr, nullptr);
     const std::wstring kThemes = L"EDXC-", kCalls[] = {L"DarkMode_Explorer|null; ", L"DarkMode_DarkTheme|null; ",
                                                      L"|; ", L"DarkMode_CFD|null; ", L""};
-    for (const WCHAR* themes : {L"EEDDDDDDEDEEEEEE" L"CCEEEEE--", L"EEEEXEEXEXEEEEEE" L"CCEEEEE--"}) {
-        sys = {{19045, 0, BYTE(themes[2] == L'D' ? 255 : 0), S_OK}, {}, {}};
+    const std::wstring bar = L"title bar 20 1 4 ; ", bar19 = L"title bar 19 1 4 ; ";
+    const struct { System system; std::wstring first, again; } kCases[] = {
+        {{17763, 0, 129, S_OK}, L"version; opt-in 1 ; " + bar, bar},
+        {{17762, 0, 128, E_INVALIDARG}, L"version; " + bar + bar19, bar + bar19},
+        {{22000, (LONG)0xC0000001, 0, S_OK}, L"version; " + bar, bar},
+        {{0, 0, 255, S_OK}, bar, bar},
+    };
+    for (const auto& c : kCases) {
+        sys = {c.system, {}, {}};
         themeState = {};
-        std::wstring dark = L"version; opt-in 1 ; title bar 20 1 4 ; ", light = L"title bar 20 0 4 ; ";
-        for (const WCHAR* theme = themes; *theme != L'\0'; ++theme) {
-            dark += (*theme == L'D' && theme == themes + 2 ? L"1 closed; " : L"") + kCalls[kThemes.find(*theme)];
-            light += *theme == L'-' ? L"" : L"null|null; ";
+        const BYTE green = c.system.groupBoxGreen;
+        std::wstring expected;
+        bool usable = false;
+        for (const std::wstring& pass : {c.first, c.again}) {
+            expected += pass;
+            for (const WCHAR* t = green > 128 ? L"EEddddddEdEEEEEECCEEEEE--" : L"EEeexeexExEEEEEECCEEEEE--"; *t; ++t) {
+                bool probes = iswlower(*t) && !usable;
+                usable = usable || (probes && green > 128);
+                expected += (probes && green != 0 ? L"1 closed; " : L"") + kCalls[kThemes.find(towupper(*t))];
+            }
         }
+        expected += c.system.titleBar20 == S_OK ? L"title bar 20 0 4 ; " : L"title bar 20 0 4 ; title bar 19 0 4 ; ";
+        for (int themed = 0; themed < 23; ++themed) // all but the static and the status bar
+            expected += L"null|null; ";
+        Pass(true);
         Pass(true);
         Pass(false);
-        EXPECT_EQ(dark + light, sys.calls) << themes;
+        EXPECT_EQ(expected, sys.calls) << c.system.build;
     }
 }
 
