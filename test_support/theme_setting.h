@@ -17,13 +17,7 @@ public:
         hadValue_ = RegGetValueW(HKEY_CURRENT_USER, TEST_THEME_KEY, TEST_THEME_VALUE, RRF_RT_ANY | RRF_NOEXPAND,
                                  &savedType_, saved_, &savedSize_) == ERROR_SUCCESS;
     }
-    ~ThemeSetting()
-    {
-        if (hadValue_)
-            Write(savedType_, saved_, savedSize_);
-        else
-            Remove();
-    }
+    ~ThemeSetting() { hadValue_ ? Write(savedType_, saved_, savedSize_) : Remove(); }
     ThemeSetting(const ThemeSetting&) = delete;
     ThemeSetting& operator=(const ThemeSetting&) = delete;
 

@@ -116,17 +116,15 @@ TEST_F(MainDialogTest, OpensLiveTracingAndUnfoldsTheAdvancedPanel)
     }
     const WCHAR* kLevels[] = {L"Critical", L"Error", L"Warning", L"Information", L"Verbose"};
     for (int row : {3, 0, 1, 2, 4}) { // Information, the default, first
-        SCOPED_TRACE(testing::Message() << "row " << row);
         if (row != 3)
             ChooseComboItem(dialog, IDC_LEVEL, row);
-        EXPECT_EQ(kLevels[row], ItemText(dialog, IDC_LEVEL));
         PressKey(dialog, VK_RETURN);
         HWND live = WaitForWindow(L"#32770", L"Live Tracing", dialog);
         EXPECT_FALSE(IsWindowEnabled(dialog));
         EXPECT_EQ(kLevels[row], ItemText(live, IDC_LIVE_LEVEL));
         EtwEmuProvider enabled = {};
         EXPECT_TRUE(WaitUntil([&] { return EtwEmuEnabledProviders(L"QuorvelLive", &enabled, 1) == 6; }));
-        EXPECT_EQ(row + 1u, enabled.level);
+        EXPECT_EQ(row + 1u, enabled.level) << kLevels[row];
         CloseWithCloseBox(live);
         ASSERT_TRUE(WaitUntil([&] { return !IsWindow(live) && IsWindowEnabled(dialog); }));
     }
