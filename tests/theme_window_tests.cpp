@@ -305,8 +305,7 @@ TEST_F(ThemeTest, EachClassTakesItsThemeAsTheSystemAllows)
     }
 }
 
-// Header titles from the left, in 6 px and 4 px, with an ellipsis, in the header's font; a header without items dark
-// all over. One light pass takes back what two dark passes installed: the system's colours again.
+// Header titles from the left, in 6 px and 4 px, with an ellipsis, in the header's font. One light pass takes back what two dark passes installed: the system's colours again.
 TEST_F(ThemeTest, ListViewsTakeTheColoursAndADarkHeader)
 {
     OpenOwn();
@@ -334,10 +333,6 @@ TEST_F(ThemeTest, ListViewsTakeTheColoursAndADarkHeader)
     EXPECT_EQ(RGB(80, 80, 80), GetPixel(dc, first.right - 1, first.top + 2)) << "divider";
     EXPECT_EQ(RGB(80, 80, 80), GetPixel(dc, first.left + 2, first.bottom - 1)) << "bottom edge";
     EXPECT_EQ(RGB(43, 43, 43), GetPixel(dc, last.right + 10, first.top + 2)) << "right of the items";
-    SendMessageW(list, LVM_DELETECOLUMN, 1, 0);
-    SendMessageW(list, LVM_DELETECOLUMN, 0, 0);
-    RedrawWindow(header, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-    EXPECT_EQ(RGB(43, 43, 43), GetPixel(dc, first.left + 2, first.top + 2)) << "no items";
     Pass(true);
     Pass(false);
     EXPECT_EQ(Join(GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_WINDOWTEXT)), colours());

@@ -711,8 +711,6 @@ SUITE = [
     ('version_line_dark_grey_145', 'app/banner.cpp', 'kDarkVersion = RGB(144, 144, 144)', 'kDarkVersion = RGB(145, 145, 145)', TW),
     ('version_line_right_5', 'app/banner.cpp', 'const int kVersionRight = 4;', 'const int kVersionRight = 5;', TW),
     ('header_bottom_edge_missing', 'theme/list_view_theme.cpp', '    LineTo(draw.hdc, rect.right, rect.bottom - 1);\n', '', TW),
-    ('header_empty_unfilled', 'theme/list_view_theme.cpp', '    Fill(draw.hdc, rest, DarkControlColor);\n    return CDRF_DODEFAULT;',
-     '    if (count > 0)\n        Fill(draw.hdc, rest, DarkControlColor);\n    return CDRF_DODEFAULT;', TW),
     ('list_light_window_face', 'theme/list_view_theme.cpp',
      'darkNow ? DarkControlColor : GetSysColor(COLOR_WINDOW)', 'darkNow ? DarkControlColor : GetSysColor(COLOR_3DFACE)', TW),
     ('tree_view_unthemed', 'theme/theme_window.cpp', '    {L"SysTreeView32", kExplorerTheme},\n', '', TW),
