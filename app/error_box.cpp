@@ -7,9 +7,10 @@ void ShowErrorBox(HWND owner, DWORD error, const char* sourceFile, int sourceLin
     WCHAR caption[FORMAT_TEXT_UNITS];
     FormatText1024(caption, L"%hs(%d)", sourceFile, sourceLine);
 
+    // No arguments are passed: a text with inserts (%1) is shown as it is.
     WCHAR* systemText = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, error, 0,
-                   (WCHAR*)&systemText, 0, nullptr);
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+                   nullptr, error, 0, (WCHAR*)&systemText, 0, nullptr);
 
     WCHAR text[FORMAT_TEXT_UNITS];
     // Not every code has a system text; the box must still say something.

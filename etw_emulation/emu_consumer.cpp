@@ -29,6 +29,7 @@ static ULONG OpenConsumer(EVENT_TRACE_LOGFILEW* logFile, TRACEHANDLE* handle)
     // Only classic records are emulated.
     if (logFile->ProcessTraceMode & PROCESS_TRACE_MODE_EVENT_RECORD)
         return ERROR_NOT_SUPPORTED;
+    BOOL raw = (logFile->ProcessTraceMode & PROCESS_TRACE_MODE_RAW_TIMESTAMP) != 0;
     BOOL realTime = (logFile->ProcessTraceMode & PROCESS_TRACE_MODE_REAL_TIME) != 0;
     LPCWSTR name = realTime ? logFile->LoggerName : logFile->LogFileName;
     if (!name || !name[0])
@@ -37,6 +38,7 @@ static ULONG OpenConsumer(EVENT_TRACE_LOGFILEW* logFile, TRACEHANDLE* handle)
         return ERROR_INVALID_PARAMETER;
 
     EmuConsumer* consumer = new EmuConsumer();
+    consumer->rawTimestamps = raw;
     if (!realTime) {
         ULONG status = OpenEmuLogFile(consumer, name);
         if (status != ERROR_SUCCESS) {
@@ -83,7 +85,23 @@ TRACEHANDLE EtwOpenTrace(PEVENT_TRACE_LOGFILEW logFile)
     return handle;
 }
 
-void FillEventTrace(EVENT_TRACE* out, const EmuEvent* event, const BYTE* base)
+// The session clock's raw value at a time: with system time (ClientContext 2)
+// the FILETIME itself; otherwise performance-counter ticks, counted from the
+// session's start.
+static LONGLONG SessionClock(LONGLONG fileTime, const EmuConsumer* consumer)
+{
+    if (consumer->clientContext == 2)
+        return fileTime;
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    const LONGLONG kTicksPerSecond = 10000000;
+    LONGLONG since = fileTime - consumer->clockStart;
+    return since / kTicksPerSecond * frequency.QuadPart +
+           since % kTicksPerSecond * frequency.QuadPart / kTicksPerSecond;
+}
+
+void FillEventTrace(EVENT_TRACE* out, const EmuEvent* event, const BYTE* base,
+                    const EmuConsumer* consumer)
 {
     memset(out, 0, sizeof(*out));
     ULONG size = sizeof(EVENT_TRACE_HEADER) + event->length;
@@ -91,7 +109,8 @@ void FillEventTrace(EVENT_TRACE* out, const EmuEvent* event, const BYTE* base)
     out->Header.Class.Level = event->level;
     out->Header.ThreadId = event->threadId;
     out->Header.ProcessId = event->processId;
-    out->Header.TimeStamp.QuadPart = event->timestamp;
+    out->Header.TimeStamp.QuadPart =
+        consumer->rawTimestamps ? SessionClock(event->timestamp, consumer) : event->timestamp;
     out->Header.Guid = event->provider;
     out->MofData = event->length ? const_cast<BYTE*>(base + event->offset) : nullptr;
     out->MofLength = event->length;
@@ -102,7 +121,7 @@ static void DeliverBatch(const EmuConsumer* consumer, const EmuQueue* batch)
     const BYTE* bytes = batch->bytes.data();
     for (const EmuEvent& event : batch->events) {
         EVENT_TRACE record;
-        FillEventTrace(&record, &event, bytes);
+        FillEventTrace(&record, &event, bytes, consumer);
         if (consumer->callback)
             consumer->callback(&record);
     }
@@ -151,6 +170,8 @@ static void AttachConsumer(EmuConsumer* consumer, EmuSession* session)
         consumer->queue.bytes.swap(session->backlog.bytes);
     }
     consumer->session = session;
+    consumer->clockStart = session->startTime;
+    consumer->clientContext = session->clientContext;
     consumer->processing = TRUE;
     consumer->ending = FALSE;
     consumer->endStatus = ERROR_SUCCESS;
@@ -194,7 +215,7 @@ static ULONG RunConsumer(EmuConsumer* consumer, const HeaderEvent* header)
     EmuQueue batch;
     EmuRelease();
     EVENT_TRACE record;
-    FillEventTrace(&record, &header->event, header->payload.bytes);
+    FillEventTrace(&record, &header->event, header->payload.bytes, consumer);
     if (consumer->callback)
         consumer->callback(&record);
     EmuAcquire();

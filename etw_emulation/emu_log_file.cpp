@@ -32,7 +32,7 @@ static BOOL WriteAll(HANDLE file, const void* bytes, size_t count)
 
 // Appends the file header (and the session name, padded) to `out`.
 static void PutFileHeader(std::vector<BYTE>* out, LPCWSTR sessionName, const GUID* guid,
-                          ULONG logFileMode, ULONG maximumFileSize)
+                          ULONG logFileMode, ULONG maximumFileSize, ULONG clientContext)
 {
     EmuLogFileHeader header = {};
     memcpy(header.magic, EMU_LOG_MAGIC, sizeof(header.magic));
@@ -42,6 +42,7 @@ static void PutFileHeader(std::vector<BYTE>* out, LPCWSTR sessionName, const GUI
     header.logFileMode = logFileMode;
     header.maximumFileSize = maximumFileSize;
     header.sessionGuid = *guid;
+    header.clientContext = clientContext;
     size_t at = out->size();
     out->resize(at + sizeof(header) + Padded(header.nameBytes));
     memcpy(&(*out)[at], &header, sizeof(header));
@@ -73,7 +74,7 @@ static HANDLE CreateForWriting(LPCWSTR path)
 }
 
 ULONG CreateEmuLogFile(LPCWSTR path, LPCWSTR sessionName, const GUID* guid, ULONG logFileMode,
-                       ULONG maximumFileSize, HANDLE* file)
+                       ULONG maximumFileSize, ULONG clientContext, HANDLE* file)
 {
     *file = CreateForWriting(path);
     if (*file == INVALID_HANDLE_VALUE) {
@@ -81,7 +82,7 @@ ULONG CreateEmuLogFile(LPCWSTR path, LPCWSTR sessionName, const GUID* guid, ULON
         return GetLastError();
     }
     std::vector<BYTE> header;
-    PutFileHeader(&header, sessionName, guid, logFileMode, maximumFileSize);
+    PutFileHeader(&header, sessionName, guid, logFileMode, maximumFileSize, clientContext);
     if (!WriteAll(*file, header.data(), header.size())) {
         ULONG status = GetLastError();
         CloseHandle(*file);
@@ -126,6 +127,8 @@ ULONG OpenEmuLogFile(EmuConsumer* consumer, LPCWSTR path)
         return ERROR_FILE_CORRUPT;
     }
     consumer->fileSessionName[header->nameBytes / sizeof(WCHAR)] = 0;
+    consumer->clockStart = header->startTime;
+    consumer->clientContext = header->clientContext;
     CopyName(consumer->logFileName, path);
     consumer->logFile = file;
     return ERROR_SUCCESS;
@@ -134,7 +137,7 @@ ULONG OpenEmuLogFile(EmuConsumer* consumer, LPCWSTR path)
 static void Deliver(const EmuConsumer* consumer, const EmuEvent* event, const BYTE* base)
 {
     EVENT_TRACE record;
-    FillEventTrace(&record, event, base);
+    FillEventTrace(&record, event, base, consumer);
     if (consumer->callback)
         consumer->callback(&record);
 }
@@ -202,7 +205,8 @@ ULONG EtwEmuWriteLogFile(LPCWSTR path, LPCWSTR sessionName, const EtwEmuFileEven
         return GetLastError();
     static const GUID kNoGuid = {};
     std::vector<BYTE> bytes;
-    PutFileHeader(&bytes, sessionName, &kNoGuid, EVENT_TRACE_FILE_MODE_SEQUENTIAL, 0);
+    // The clock of the program's own sessions: the performance counter.
+    PutFileHeader(&bytes, sessionName, &kNoGuid, EVENT_TRACE_FILE_MODE_SEQUENTIAL, 0, 1);
     BOOL ok = TRUE;
     for (size_t i = 0; ok && i < count; i++) {
         const EtwEmuFileEvent& source = events[i];

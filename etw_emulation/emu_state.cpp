@@ -153,7 +153,8 @@ EmuSession* CreateSession(LPCWSTR name, LPCWSTR logFile, const GUID* guid, ULONG
 {
     HANDLE file = nullptr;
     if (logFile && logFile[0]) {
-        *status = CreateEmuLogFile(logFile, name, guid, logFileMode, maximumFileSize, &file);
+        *status = CreateEmuLogFile(logFile, name, guid, logFileMode, maximumFileSize, clientContext,
+                                   &file);
         if (*status != ERROR_SUCCESS)
             return nullptr;
     }
@@ -165,6 +166,7 @@ EmuSession* CreateSession(LPCWSTR name, LPCWSTR logFile, const GUID* guid, ULONG
     session->logFileMode = logFileMode;
     session->maximumFileSize = maximumFileSize;
     session->clientContext = clientContext;
+    session->startTime = CurrentFileTime();
     session->logHandle = file;
     emu.sessions[emu.sessionCount++] = session;
     *status = ERROR_SUCCESS;

@@ -34,7 +34,7 @@ struct EmuSession;
 // header, then one record per event, each followed by its payload padded with
 // zeros to 8 bytes. Little-endian, as written by this process.
 #define EMU_LOG_MAGIC          "QvEmuEtl"
-#define EMU_LOG_VERSION        1
+#define EMU_LOG_VERSION        2
 #define EMU_LOG_RECORD_MARKER  0x56455651u   // "QVEV"
 
 struct EmuLogFileHeader {
@@ -45,8 +45,10 @@ struct EmuLogFileHeader {
     ULONG logFileMode;
     ULONG maximumFileSize;
     GUID sessionGuid;
+    ULONG clientContext;        // the session's clock, as in Wnode.ClientContext
+    ULONG reserved;
 };
-static_assert(sizeof(EmuLogFileHeader) == 48, "log file header layout");
+static_assert(sizeof(EmuLogFileHeader) == 56, "log file header layout");
 
 struct EmuLogRecord {
     ULONG marker;               // EMU_LOG_RECORD_MARKER
@@ -86,6 +88,9 @@ struct EmuConsumer {
     EmuLogFileHeader fileHeader;        // that file's header, read at OpenTrace
     WCHAR fileSessionName[EMU_NAME_UNITS];  // the session name the file holds
     WCHAR logFileName[EMU_NAME_UNITS];  // the path opened
+    BOOL rawTimestamps;                 // PROCESS_TRACE_MODE_RAW_TIMESTAMP asked at OpenTrace
+    LONGLONG clockStart;                // the session's start (FILETIME), for raw time stamps
+    ULONG clientContext;                // the session's clock, for raw time stamps
     size_t inFlight;                    // taken off the queue, callback not yet returned
     EmuQueue queue;
     CONDITION_VARIABLE wake;
@@ -99,6 +104,7 @@ struct EmuSession {
     ULONG logFileMode;
     ULONG maximumFileSize;
     ULONG clientContext;
+    LONGLONG startTime;                 // FILETIME (UTC) of the start
     ULONG64 eventsLost;
     std::vector<EtwEmuProvider> providers;  // in enable order
     std::vector<EmuConsumer*> consumers;    // in ProcessTrace on it, draining ones included
@@ -180,9 +186,10 @@ size_t SessionOutstanding(const EmuSession* session);
 // Wakes EtwEmuWaitDelivered waiters so they re-check.
 void NotifyDelivered();
 
-// The classic record of a queued event whose payload lies at `base` + offset.
-// Any thread.
-void FillEventTrace(EVENT_TRACE* out, const EmuEvent* event, const BYTE* base);
+// The classic record of a queued event whose payload lies at `base` + offset,
+// its time stamp as `consumer` asked for it. Any thread.
+void FillEventTrace(EVENT_TRACE* out, const EmuEvent* event, const BYTE* base,
+                    const EmuConsumer* consumer);
 // The header event of a session or a log file. Any thread.
 void BuildHeaderEvent(LPCWSTR sessionName, LPCWSTR logFileName, ULONG logFileMode,
                       ULONG maximumFileSize, LONGLONG startTime, HeaderEvent* out);
@@ -191,7 +198,7 @@ LONGLONG CurrentFileTime();
 // Log files (emu_log_file.cpp). Creates `path` (replacing it) with a file
 // header; *file is the open handle, shared for reading only. Win32 status.
 ULONG CreateEmuLogFile(LPCWSTR path, LPCWSTR sessionName, const GUID* guid, ULONG logFileMode,
-                       ULONG maximumFileSize, HANDLE* file);
+                       ULONG maximumFileSize, ULONG clientContext, HANDLE* file);
 // Appends one record with one WriteFile, so a reader sees it at once. FALSE
 // when the write failed.
 BOOL WriteEmuLogRecord(HANDLE file, std::vector<BYTE>* scratch, const EmuEvent* event,

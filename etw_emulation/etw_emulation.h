@@ -17,7 +17,15 @@
 // - ControlTrace with neither a name nor a handle: 87. Every control code
 //   fills the block with the session's settings, names and EventsLost.
 // - OpenTrace: the classic EventCallback only (EVENT_RECORD mode: 50
-//   ERROR_NOT_SUPPORTED). Real time by LoggerName; without
+//   ERROR_NOT_SUPPORTED). Time stamps are FILETIMEs in UTC unless
+//   PROCESS_TRACE_MODE_RAW_TIMESTAMP (0x1000) is asked: then each is the
+//   session clock's raw value, as Windows delivers it: for a session started
+//   with Wnode.ClientContext 2 (system time) the FILETIME itself; for any
+//   other clock (1, the performance counter, the program's and the default)
+//   performance-counter ticks, (FILETIME - start) * QueryPerformanceFrequency
+//   / 10^7, counted from the session's start (Windows counts from boot; no
+//   consumer can rely on either origin). The start is the log file's start
+//   time, or the real-time session's. Real time by LoggerName; without
 //   PROCESS_TRACE_MODE_REAL_TIME, the log file LogFileName: opening it fails
 //   with CreateFile's status (2 missing, 32 locked by another writer) or 1392
 //   ERROR_FILE_CORRUPT when it is not a log of the format below. Success
@@ -39,11 +47,12 @@
 //   ERROR_IO_PENDING until it returns.
 //
 // Log file format (little-endian; every part starts 8-aligned):
-// - file header, 48 bytes: magic "QvEmuEtl" (8 bytes, no terminator),
-//   version 1 (ULONG), session name size in bytes (ULONG), start time
+// - file header, 56 bytes: magic "QvEmuEtl" (8 bytes, no terminator),
+//   version 2 (ULONG), session name size in bytes (ULONG), start time
 //   (FILETIME UTC, 8 bytes), LogFileMode (ULONG), MaximumFileSize (ULONG),
-//   session GUID (16); then the session name, UTF-16 without terminator,
-//   padded with zeros to a multiple of 8 bytes;
+//   session GUID (16), the session's Wnode.ClientContext (ULONG), 4 zero
+//   bytes; then the session name, UTF-16 without terminator, padded with
+//   zeros to a multiple of 8 bytes; EtwEmuWriteLogFile writes ClientContext 1;
 // - one record per event, 48 bytes: marker 0x56455651 "QVEV" (ULONG),
 //   payload size in bytes (ULONG, at most ETW_EMU_QUEUE_BYTES), provider GUID
 //   (16), time stamp as logged (8), process id, thread id (ULONG each),

@@ -1,7 +1,6 @@
 #include "test_support/heap_blocks.h"
 
 #include <malloc.h>
-#include <windows.h>
 
 size_t CrtHeapBlocks()
 {
@@ -13,4 +12,19 @@ size_t CrtHeapBlocks()
         blocks += (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0;
     HeapUnlock(heap);
     return blocks;
+}
+
+DWORD ProcessHandleCount()
+{
+    // SystemExtendedHandleInformation (64): a count, a word, then entries of 5 words, the second the process id.
+    static ULONG_PTR buffer[1 << 20];
+    auto query = (LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG))GetProcAddress(GetModuleHandleW(L"ntdll.dll"),
+                                                                           "NtQuerySystemInformation");
+    ULONG length = 0;
+    if (query == nullptr || query(64, buffer, sizeof(buffer), &length) != 0)
+        return 0;
+    DWORD count = 0;
+    for (ULONG_PTR i = 0; i < buffer[0]; ++i)
+        count += buffer[2 + 5 * i + 1] == GetCurrentProcessId();
+    return count;
 }

@@ -71,8 +71,10 @@ PersistentTracingCleanup::~PersistentTracingCleanup()
 void PersistentTracingCleanup::Clean()
 {
     EtwEmuReset();
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, AUTOLOGGER_KEY);
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, AUTOLOGGER_KEY);
+    // As Windows names it, not through the program's constant.
+    const WCHAR kKey[] = L"SYSTEM\\CurrentControlSet\\Control\\WMI\\Autologger\\Quorvel";
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKey);
     WCHAR path[MAX_PATH];
     for (const WCHAR* suffix : {L"", L".001", L".002", L".003", L".004", L".005", L".006", L".007", L".008"}) {
         if (GetLogFilePath(path, suffix))

@@ -4,23 +4,20 @@
 
 #include <windows.h>
 
-#include "theme/theme_palette.h"
+// The registry value Windows keeps the app theme in, written out here rather
+// than taken from the program: a misspelt name there must fail the tests.
+#define TEST_THEME_KEY   L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize"
+#define TEST_THEME_VALUE L"AppsUseLightTheme"
 
 class ThemeSetting {
 public:
     ThemeSetting()
     {
         savedSize_ = sizeof(saved_);
-        hadValue_ = RegGetValueW(HKEY_CURRENT_USER, THEME_PERSONALIZE_KEY, THEME_LIGHT_VALUE, RRF_RT_ANY | RRF_NOEXPAND,
+        hadValue_ = RegGetValueW(HKEY_CURRENT_USER, TEST_THEME_KEY, TEST_THEME_VALUE, RRF_RT_ANY | RRF_NOEXPAND,
                                  &savedType_, saved_, &savedSize_) == ERROR_SUCCESS;
     }
-    ~ThemeSetting()
-    {
-        if (hadValue_)
-            Write(savedType_, saved_, savedSize_);
-        else
-            Remove();
-    }
+    ~ThemeSetting() { hadValue_ ? Write(savedType_, saved_, savedSize_) : Remove(); }
     ThemeSetting(const ThemeSetting&) = delete;
     ThemeSetting& operator=(const ThemeSetting&) = delete;
 
@@ -31,9 +28,9 @@ public:
     }
     void Write(DWORD type, const void* data, DWORD size)
     {
-        RegSetKeyValueW(HKEY_CURRENT_USER, THEME_PERSONALIZE_KEY, THEME_LIGHT_VALUE, type, data, size);
+        RegSetKeyValueW(HKEY_CURRENT_USER, TEST_THEME_KEY, TEST_THEME_VALUE, type, data, size);
     }
-    void Remove() { RegDeleteKeyValueW(HKEY_CURRENT_USER, THEME_PERSONALIZE_KEY, THEME_LIGHT_VALUE); }
+    void Remove() { RegDeleteKeyValueW(HKEY_CURRENT_USER, TEST_THEME_KEY, TEST_THEME_VALUE); }
 
 private:
     bool hadValue_ = false;

@@ -48,7 +48,7 @@ void ExpectRegistration(size_t written)
         {kKey, L"MinimumBuffers", REG_DWORD, 0}, {kKey, L"ClockType", REG_DWORD, 1},
         {kKey, L"MaxFileSize", REG_DWORD, 64}, {kKey, L"LogFileMode", REG_DWORD, 0x1300},
         {kKey, L"FileCounter", REG_DWORD, 5}, {kKey, L"Status", REG_DWORD, 0}};
-    for (size_t p = 0; p < PROVIDER_COUNT; ++p) {
+    for (size_t p = 0; p < 6; ++p) {
         std::wstring key = ProviderKey(p);
         all.insert(all.end(), {{key, L"Enabled", REG_DWORD, 1}, {key, L"EnableLevel", REG_DWORD, 5},
                                {key, L"EnableProperty", REG_DWORD, 0}, {key, L"Status", REG_DWORD, 0},

@@ -96,4 +96,33 @@ TEST(EtwEmulationTests, ProcessTraceEnds)
     }
 }
 
+// A log file read with PROCESS_TRACE_MODE_RAW_TIMESTAMP: performance-counter ticks since the file's start (the
+// header event's), not the FILETIMEs logged.
+std::vector<LONGLONG> stamps;
+
+TEST(EtwEmulationTests, RawTimeStampsAreClockTicksSinceTheStart)
+{
+    WCHAR path[MAX_PATH];
+    wcscat((GetTempPathW(MAX_PATH, path), path), L"raw_stamps.etl");
+    LONGLONG logged = 133537248000000000; // 2024-03-01, before the file's start
+    EtwEmuFileEvent event = {providerTable[0], 4, 1, 2, logged, nullptr, 0};
+    ASSERT_EQ(0u, EtwEmuWriteLogFile(path, L"Raw", &event, 1));
+    for (ULONG raw : {0, PROCESS_TRACE_MODE_RAW_TIMESTAMP}) {
+        EVENT_TRACE_LOGFILEW logFile = {};
+        logFile.LogFileName = path;
+        logFile.ProcessTraceMode = raw;
+        logFile.EventCallback = [](PEVENT_TRACE event) { stamps.push_back(event->Header.TimeStamp.QuadPart); };
+        stamps.clear();
+        TRACEHANDLE trace = EtwOpenTrace(&logFile);
+        EXPECT_EQ(0u, EtwProcessTrace(&trace, 1, nullptr, nullptr));
+        EtwCloseTrace(trace);
+        LONGLONG start = logFile.LogfileHeader.StartTime.QuadPart, ticks = logFile.LogfileHeader.PerfFreq.QuadPart;
+        std::vector<LONGLONG> expected = {start, logged};
+        if (raw != 0)
+            expected = {0, (LONGLONG)((__int128)(logged - start) * ticks / 10000000)};
+        EXPECT_EQ(expected, stamps) << raw;
+    }
+    DeleteFileW(path);
+}
+
 }  // namespace

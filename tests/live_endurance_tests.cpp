@@ -3,12 +3,15 @@
 #include "tests/live_window_fixture.h"
 
 #include <stdlib.h>
-#include <winternl.h>
+
+#include <memory>
+#include <set>
+#include <tuple>
 
 #include "app/main_dialog.h"
 #include "etw_emulation/synthetic_traffic.h"
-#include "live/line_format.h"
 #include "test_support/heap_blocks.h"
+#include "test_support/import_patch.h"
 #include "test_support/registry.h"
 #include "test_support/temp_dir.h"
 
@@ -53,6 +56,27 @@ std::wstring Kept(const std::string& bytes)
     return text;
 }
 
+// The display line of an event logged below as the view and Save show it, formatted here: 2024-01-01 00:00:00 UTC
+// is 01:00:00.000 in Berlin; the origin is a name of letters, digits and _:<>~ with a line number, before " : ",
+// at most 26 characters, else its part after the last "::" if that fits, else cut.
+std::wstring Displayed(UCHAR level, const std::wstring& text)
+{
+    const WCHAR* kTags[] = {L"***", L"CRI", L"ERR", L"WRN", L"INF", L"VRB"};
+    size_t open = text.find_first_not_of(L"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_:<>~");
+    size_t close = open == std::wstring::npos ? open : text.find_first_not_of(L"0123456789", open + 1);
+    std::wstring origin, body = text;
+    if (open != 0 && close != std::wstring::npos && close > open + 1 && text[open] == L'('
+        && text.compare(close, 4, L") : ") == 0) {
+        origin = text.substr(0, close + 1);
+        size_t pair = origin.rfind(L"::");
+        if (origin.size() > 26 && pair != std::wstring::npos && origin.size() - pair - 2 <= 26)
+            origin = origin.substr(pair + 2);
+        body = text.substr(close + 4);
+    }
+    origin.resize(26, L' ');
+    return L"01:00:00.000  " + std::wstring(kTags[level]) + L"    4242:77      " + origin + L"  " + body;
+}
+
 TEST_F(LiveWindowTest, RandomPayloadsReachStoreViewAndFileIntact)
 {
     const char* replay = getenv("QV_SEED");
@@ -60,99 +84,74 @@ TEST_F(LiveWindowTest, RandomPayloadsReachStoreViewAndFileIntact)
     printf("seed %llu (replay with QV_SEED=%llu)\n", seed, seed);
     Open();
     Press(IDC_LIVE_PAUSE);
-    std::vector<std::wstring> kept = {L"Monitoring started."};
+    std::vector<std::wstring> kept = {L"Monitoring started."}, shown, saved;
     for (int i = 0; i < 200; ++i) {
         Payload payload = RandomPayload(&seed);
-        EtwEmuLogEvent(&providerTable[i % PROVIDER_COUNT], payload.level, 4242, 77, 133485408000000000ll,
+        EtwEmuLogEvent(&providerTable[i % 6], payload.level, 4242, 77, 133485408000000000ll,
                        payload.bytes.data(), (ULONG)payload.bytes.size());
         std::wstring text = Kept(payload.bytes);
-        if (!text.empty() && payload.level <= 5)
-            kept.push_back(text);
+        if (text.empty() || payload.level > 5)
+            continue;
+        kept.push_back(text);
+        // In the view CR and LF are blanks and other controls but TAB left out; Save writes CR and LF as blanks.
+        std::wstring display = Displayed(payload.level, text), view;
+        for (WCHAR& c : display) {
+            c = c == L'\r' || c == L'\n' ? L' ' : c;
+            view += c >= 32 || c == L'\t' ? std::wstring(1, c) : L"";
+        }
+        shown.push_back(view);
+        saved.push_back(display);
     }
-    ASSERT_TRUE(EtwEmuWaitDelivered(LIVE_SESSION_NAME, LIVE_BIG_WAIT_MS));
-
-    // The display lines as the view shows them (CR and LF blanks, other
-    // controls but TAB left out) and as Save writes them (CR and LF blanks).
-    std::vector<std::wstring> stored, shown;
-    std::wstring saved = L"\xFEFF";
+    ASSERT_TRUE(EtwEmuWaitDelivered(L"QuorvelLive", LIVE_BIG_WAIT_MS));
+    std::vector<std::wstring> stored;
     RunOnUiThread(run, [&] {
         EnterCriticalSection(&liveState.storeLock);
-        for (ULONG64 s = liveState.totalCount - liveState.heldCount; s < liveState.totalCount; ++s) {
-            const LiveLine* line = &liveState.slots[s % LIVE_SLOT_COUNT];
-            stored.push_back(line->text);
-            if (!IsLineVisible(line))
-                continue;
-            WCHAR prefix[LINE_PREFIX_UNITS];
-            const WCHAR* body;
-            FormatLinePrefix(line, prefix, &body);
-            std::wstring display = std::wstring(prefix) + body, view;
-            for (WCHAR& c : display) {
-                c = c == L'\r' || c == L'\n' ? L' ' : c;
-                if (c >= 32 || c == L'\t')
-                    view += c;
-            }
-            shown.push_back(view);
-            saved += display + L"\r\n";
-        }
+        for (ULONG64 s = liveState.totalCount - liveState.heldCount; s < liveState.totalCount; ++s)
+            stored.push_back(liveState.slots[s % 50000].text);
         LeaveCriticalSection(&liveState.storeLock);
     });
     EXPECT_EQ(kept, stored);
     Press(IDC_LIVE_PAUSE);
-    std::vector<std::wstring> lines = Lines();
-    ASSERT_EQ(shown.size(), lines.size());
+    std::vector<std::wstring> lines = Lines(); // after the window's own first line
+    ASSERT_EQ(shown.size() + 1, lines.size());
+    EXPECT_EQ(L"Monitoring started.", BodyOf(lines[0]));
     for (size_t i = 0; i < shown.size(); ++i)
-        EXPECT_EQ(shown[i], lines[i]) << "line " << i;
+        EXPECT_EQ(shown[i], lines[i + 1]) << "line " << i;
 
     TempDir directory;
     std::wstring path = directory / L"random.txt";
     ClickButton(window, IDC_LIVE_SAVE);
     ASSERT_TRUE(AnswerSaveDialog(window, path.c_str()));
-    std::string bytes((const char*)saved.data(), saved.size() * sizeof(WCHAR));
+    std::wstring file = L"\xFEFF" + lines[0] + L"\r\n"; // the first line's time and ids are the window's own
+    for (const std::wstring& line : saved)
+        file += line + L"\r\n";
+    std::string bytes((const char*)file.data(), file.size() * sizeof(WCHAR));
     EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(path) == bytes; }));
 }
 
+// Wine answers 0 to GetGuiResources: the GDI objects the program made and did not delete are counted instead.
+std::set<HGDIOBJ> gdiMade;
+void* gdiReal[9];
+
+template <int I, typename F> struct Counted;
+template <int I, typename R, typename... A> struct Counted<I, R(WINAPI*)(A...)> {
+    static R WINAPI Made(A... arguments)
+    {
+        R made = ((R(WINAPI*)(A...))gdiReal[I])(arguments...);
+        if (made != nullptr)
+            gdiMade.insert(made);
+        return made;
+    }
+    static R WINAPI Deleted(A... arguments)
+    {
+        gdiMade.erase(std::get<0>(std::make_tuple(arguments...)));
+        return ((R(WINAPI*)(A...))gdiReal[I])(arguments...);
+    }
+};
+#define MADE(i, dll, f) {dll, #f, (void*)Counted<i, decltype(&f)>::Made}
+#define DELETED(i, f) {"gdi32.dll", #f, (void*)Counted<i, decltype(&f)>::Deleted}
+
 struct Resources { DWORD handles, gdi, user; size_t heapBlocks; };
-
-// Wine answers 0 to GetProcessHandleCount and GetGuiResources: the system's
-// handle list, the fonts, brushes, pens and palettes of Wine's GDI handle
-// table (type byte at offset 14; DCs and bitmaps are cached at Wine's pace)
-// and the process's windows stand in.
-DWORD SystemHandleCount()
-{
-    struct Entry {
-        PVOID object;
-        ULONG_PTR pid, handle;
-        ULONG access;
-        USHORT creator, type;
-        ULONG attributes, reserved;
-    };
-    static ULONG_PTR buffer[1 << 20];
-    auto query = (LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG))GetProcAddress(GetModuleHandleW(L"ntdll.dll"),
-                                                                           "NtQuerySystemInformation");
-    ULONG length = 0;
-    if (query(64 /* SystemExtendedHandleInformation */, buffer, sizeof(buffer), &length) != 0)
-        return 0;
-    const Entry* entries = (const Entry*)(buffer + 2);
-    DWORD count = 0;
-    for (ULONG_PTR i = 0; i < buffer[0]; ++i)
-        count += entries[i].pid == GetCurrentProcessId();
-    return count;
-}
-
-DWORD WineGdiObjects()
-{
-    PROCESS_BASIC_INFORMATION process = {};
-    auto query = (LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG))GetProcAddress(
-        GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess");
-    query(GetCurrentProcess(), 0 /* ProcessBasicInformation */, &process, sizeof(process), nullptr);
-    // The PEB's GdiSharedHandleTable.
-    const BYTE* table = process.PebBaseAddress ? *(const BYTE* const*)((const BYTE*)process.PebBaseAddress + 0xF8)
-                                               : nullptr;
-    DWORD count = 0;
-    for (int i = 0; table != nullptr && i < 0x10000; ++i)
-        count += table[24 * i + 14] >= 8 && table[24 * i + 14] != 9;
-    return count;
-}
 
 DWORD WindowsOfThisProcess()
 {
@@ -166,16 +165,27 @@ DWORD WindowsOfThisProcess()
     return count;
 }
 
-// Counted with no traffic and no window open: nothing else allocates meanwhile.
+// Counted on the UI thread with no traffic and no live window open: nothing else allocates meanwhile.
 Resources Count()
 {
-    return {SystemHandleCount(), WineGdiObjects(), WindowsOfThisProcess(), CrtHeapBlocks()};
+    return {ProcessHandleCount(), (DWORD)gdiMade.size(), WindowsOfThisProcess(), CrtHeapBlocks()};
 }
 
 TEST(LiveCycleTest, HundredOpeningsLeaveNothingBehind)
 {
     PersistentTracingCleanup cleanup;
     EtwEmuReset();
+    const struct { const char* dll; const char* name; void* hook; } kHooks[] = {MADE(0, "gdi32.dll", CreateFontW),
+        MADE(1, "gdi32.dll", CreateFontIndirectW), MADE(2, "gdi32.dll", CreateSolidBrush),
+        MADE(3, "gdi32.dll", CreatePen), MADE(4, "gdi32.dll", CreateCompatibleDC),
+        MADE(5, "gdi32.dll", CreateCompatibleBitmap), MADE(6, "user32.dll", LoadBitmapW), DELETED(7, DeleteObject),
+        DELETED(8, DeleteDC)};
+    std::vector<std::unique_ptr<ImportPatch>> hooks;
+    for (const auto& hook : kHooks) {
+        hooks.emplace_back(new ImportPatch(hook.dll, hook.name, hook.hook));
+        ASSERT_TRUE(hooks.back()->active()) << hook.name;
+        gdiReal[&hook - kHooks] = hooks.back()->original<void*>();
+    }
     UiDialogRun* run = StartModalDialog(IDD_MAIN, MainDlgProc, 0);
     HWND dialog = WaitForWindow(L"#32770", L"Quorvel Tracing");
     ASSERT_NE(nullptr, dialog);
@@ -206,11 +216,13 @@ TEST(LiveCycleTest, HundredOpeningsLeaveNothingBehind)
         ASSERT_TRUE(WaitForWindowGone(live, UI_WAIT_MS + 5000));
         StopSyntheticTraffic();
         ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(dialog) != FALSE; }));
-        RunOnUiThread(run, [] {});
         if (cycle == 0)
-            first = Count();
+            RunOnUiThread(run, [&] { first = Count(); });
     }
-    Resources last = Count();
+    Resources last = {};
+    RunOnUiThread(run, [&] { last = Count(); });
+    // The dialog holds its fonts and bitmap, and windows, handles and heap blocks of its own.
+    ASSERT_TRUE(first.handles > 0 && first.gdi >= 3 && first.user > 0 && first.heapBlocks > 0);
     EXPECT_EQ(first.handles, last.handles);
     EXPECT_EQ(first.gdi, last.gdi);
     EXPECT_EQ(first.user, last.user);

@@ -57,9 +57,9 @@ TEST_F(LiveWindowTest, OpensReadyToWatchAndClosesLeavingNothing)
     EXPECT_TRUE(WaitForLastBody(wide)) << "still watching";
     SCROLLBARINFO bar = {};
     bar.cbSize = sizeof(bar);
-    GetScrollBarInfo(view, OBJID_HSCROLL, &bar);
-    EXPECT_FALSE(bar.rgstate[0] & (STATE_SYSTEM_INVISIBLE | STATE_SYSTEM_UNAVAILABLE))
-        << "a long line scrolls sideways";
+    bar.rgstate[0] = STATE_SYSTEM_INVISIBLE; // a sentinel the call must overwrite
+    ASSERT_TRUE(GetScrollBarInfo(view, OBJID_HSCROLL, &bar));
+    EXPECT_EQ(0u, bar.rgstate[0] & (STATE_SYSTEM_INVISIBLE | STATE_SYSTEM_UNAVAILABLE)) << "a long line scrolls sideways";
 
     HANDLE consumer = nullptr;
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), liveState.consumerThread, GetCurrentProcess(),

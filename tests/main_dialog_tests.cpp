@@ -3,24 +3,27 @@
 
 #include <regex>
 
+#include "app/advanced_panel.h"
 #include "app/main_dialog.h"
 #include "etw_emulation/etw_emulation.h"
 #include "export/log_export.h"
 #include "res/resource.h"
+#include "test_support/heap_blocks.h"
 #include "test_support/import_patch.h"
 #include "test_support/registry.h"
 #include "test_support/temp_dir.h"
 #include "test_support/ui_driver.h"
-#include "tracing/autologger.h"
 #include "tracing/trace_session.h"
 
 namespace {
 
+const std::wstring kKey = L"SYSTEM\\CurrentControlSet\\Control\\WMI\\Autologger\\Quorvel";
 const std::wstring kEnabled = L"Status : enabled. Traces are being written to disk.";
 const std::wstring kDisabled = L"Status : disabled. Nothing is being written to disk.";
 const LONGLONG kMarch1 = 133537248000000000; // 2024-03-01 00:00:00 UTC as a FILETIME
 
 DWORD loadFlags;
+BOOL workAreaReadable;
 decltype(&WriteFile) realWriteFile;
 int writeCalls;
 
@@ -47,8 +50,9 @@ std::string Bytes(const std::wstring& text, int terminators = 1)
 // The log file for 0, ".001" to ".008" for 1 to 8; with `banner`, between two lines of 48 "=", as exported.
 std::wstring LogPath(int n, bool banner = false)
 {
-    WCHAR path[MAX_PATH];
-    GetLogFilePath(path, n != 0 ? (L".00" + std::to_wstring(n)).c_str() : L"");
+    WCHAR windows[MAX_PATH];
+    std::wstring path = std::wstring(windows, GetSystemWindowsDirectoryW(windows, MAX_PATH))
+        + L"\\System32\\LogFiles\\WMI\\Quorvel.etl" + (n != 0 ? L".00" + std::to_wstring(n) : L"");
     const std::wstring equals = std::wstring(48, L'=') + L"\r\n";
     return banner ? equals + path + L"\r\n" + equals : path;
 }
@@ -89,9 +93,10 @@ protected:
     HWND dialog = nullptr;
 };
 
-// Enter presses Live Tracing: riched20.dll (the system's) refused, the box; then the live window, modal, at the
-// chosen level. Advanced unfolds, folds after a move by the user, recentred; folded, the dialog ends as far under
-// the button as the button is from the left edge.
+// Enter presses Live Tracing: riched20.dll (the system's) refused, the box at each press; then the live window,
+// modal, at each level a user can choose. Advanced unfolds, folds after a move by the user, recentred (at the top
+// of a work area lower than the dialog; left where it is when the work area cannot be read); folded, the dialog
+// ends as far under the button as the button is from the left edge.
 TEST_F(MainDialogTest, OpensLiveTracingAndUnfoldsTheAdvancedPanel)
 {
     EXPECT_EQ(GetDlgItem(dialog, IDC_LIVE_TRACING), FocusOf(dialog));
@@ -100,20 +105,29 @@ TEST_F(MainDialogTest, OpensLiveTracingAndUnfoldsTheAdvancedPanel)
     EXPECT_TRUE(GetObjectW(liveFont, sizeof(font), &font) && font.lfWeight == FW_BOLD);
     EXPECT_EQ(L"Version 2.1.0.0  -  traces stay local until you save them", ItemText(dialog, IDC_NOTICE));
     EXPECT_EQ(L"Information", ItemText(dialog, IDC_LEVEL));
-    ChooseComboItem(dialog, IDC_LEVEL, 4);
     {
         ImportPatch refuse("kernel32.dll", "LoadLibraryExW", (void*)RefusingLoadLibraryExW);
-        PressKey(dialog, VK_RETURN);
-        EXPECT_EQ(L"Live Tracing: Unable to load riched20.dll, the live tracing window cannot be displayed.",
-            Box(MB_ICONERROR));
-        EXPECT_EQ((DWORD)LOAD_LIBRARY_SEARCH_SYSTEM32, loadFlags);
+        for (int press = 0; press < 2; ++press) {
+            PressKey(dialog, VK_RETURN);
+            EXPECT_EQ(L"Live Tracing: Unable to load riched20.dll, the live tracing window cannot be displayed.",
+                Box(MB_ICONERROR));
+            EXPECT_EQ((DWORD)LOAD_LIBRARY_SEARCH_SYSTEM32, loadFlags);
+        }
     }
-    PressKey(dialog, VK_RETURN);
-    HWND live = WaitForWindow(L"#32770", L"Live Tracing", dialog);
-    EXPECT_FALSE(IsWindowEnabled(dialog));
-    EXPECT_EQ(L"Verbose", ItemText(live, IDC_LIVE_LEVEL));
-    CloseWithCloseBox(live);
-    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(live) && IsWindowEnabled(dialog); }));
+    const WCHAR* kLevels[] = {L"Critical", L"Error", L"Warning", L"Information", L"Verbose"};
+    for (int row : {3, 0, 1, 2, 4}) { // Information, the default, first
+        if (row != 3)
+            ChooseComboItem(dialog, IDC_LEVEL, row);
+        PressKey(dialog, VK_RETURN);
+        HWND live = WaitForWindow(L"#32770", L"Live Tracing", dialog);
+        EXPECT_FALSE(IsWindowEnabled(dialog));
+        EXPECT_EQ(kLevels[row], ItemText(live, IDC_LIVE_LEVEL));
+        EtwEmuProvider enabled = {};
+        EXPECT_TRUE(WaitUntil([&] { return EtwEmuEnabledProviders(L"QuorvelLive", &enabled, 1) == 6; }));
+        EXPECT_EQ(row + 1u, enabled.level) << kLevels[row];
+        CloseWithCloseBox(live);
+        ASSERT_TRUE(WaitUntil([&] { return !IsWindow(live) && IsWindowEnabled(dialog); }));
+    }
 
     for (bool expanded : {false, true, false}) {
         SCOPED_TRACE(expanded ? "unfolded" : "folded");
@@ -131,10 +145,24 @@ TEST_F(MainDialogTest, OpensLiveTracingAndUnfoldsTheAdvancedPanel)
         PressKey(dialog, VK_ESCAPE); // ignored
         ToggleAdvancedAndWait();
     }
+    ImportPatch workArea("user32.dll", "SystemParametersInfoW", (void*)+[](UINT, UINT, RECT* area, UINT) {
+        *area = {100, 50, 1100, 150};
+        return workAreaReadable;
+    });
+    for (BOOL readable : {TRUE, FALSE}) {
+        workAreaReadable = readable;
+        SetWindowPos(dialog, nullptr, 3, 5, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        ToggleAdvancedAndWait();
+        RECT window;
+        GetWindowRect(dialog, &window);
+        EXPECT_EQ(readable ? 100 + (1000 - (window.right - window.left)) / 2 : 3, window.left) << readable;
+        EXPECT_EQ(readable ? 50 : 5, window.top) << readable;
+    }
 }
 
 // Each press, failing or not, leaves status, buttons and focus (with no box, whose end may move the activation) as
-// the registry says. A failure's box: code, system text, the failing call's place.
+// the registry says; Save the log stays usable. A failure's box: code, system text (its inserts as they are), the
+// failing call's place.
 TEST_F(MainDialogTest, EnableAndDisableShowTheRegistryStateAndTheirErrors)
 {
     ToggleAdvancedAndWait();
@@ -153,21 +181,31 @@ TEST_F(MainDialogTest, EnableAndDisableShowTheRegistryStateAndTheirErrors)
                 && (box != nullptr || FocusOf(dialog) == focus);
         }));
         EXPECT_TRUE(IsWindowEnabled(focus) && !IsWindowEnabled(GetDlgItem(dialog, enabled ? IDC_ENABLE : IDC_DISABLE)));
-        EXPECT_EQ(enabled ? 6u : 0u, MachineNames(AUTOLOGGER_KEY, false).size());
-        for (const std::wstring& provider : MachineNames(AUTOLOGGER_KEY, false))
-            EXPECT_EQ(5u, ReadMachineValue(AUTOLOGGER_KEY L"\\" + provider, L"EnableLevel").AsDword());
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_SAVE_LOG)));
+        EXPECT_EQ(enabled ? 6u : 0u, MachineNames(kKey, false).size());
+        for (const std::wstring& provider : MachineNames(kKey, false))
+            EXPECT_EQ(5u, ReadMachineValue(kKey + L"\\" + provider, L"EnableLevel").AsDword());
     };
     press(IDC_ENABLE, kEmuFunctionCount, 0, nullptr, true); // verbose, whatever the Level combo says
     press(IDC_DISABLE, kEmuControlTrace, 0x2000FFFF, L"0x2000FFFF - no description available", true);
     press(IDC_DISABLE, kEmuFunctionCount, 0, nullptr, false);
     press(IDC_ENABLE, kEmuStartTrace, ERROR_ACCESS_DENIED, L"0x00000005 - Access denied.\r\n", true); // registered
+    press(IDC_DISABLE, kEmuFunctionCount, 0, nullptr, false);
+    press(IDC_ENABLE, kEmuStartTrace, ERROR_BAD_EXE_FORMAT, L"0x000000C1 - Bad EXE format for %1.\r\n", true);
 }
 
-// Events of every shape, older files, a restart; the session writes on. A name without extension gets ".txt",
-// that file is replaced unasked. A full disk, a file in use: the box; what was written stays.
+// No log file: an empty export. Events of every shape, older files, a restart; the session writes on; each of the
+// nine files tried as a log file with dates. A name without extension gets ".txt", that file is replaced unasked. A
+// full disk, a file in use: the box; what was written stays. Exports and status refreshes give back what they open.
 TEST_F(MainDialogTest, EnableLogSaveReadBack)
 {
     ToggleAdvancedAndWait();
+    TempDir output;
+    ClickButton(dialog, IDC_SAVE_LOG);
+    ASSERT_TRUE(AnswerSaveDialog(dialog, (output / L"empty.txt").c_str()));
+    ASSERT_TRUE(WaitUntil([&] { return PathExists(output / L"empty.txt"); }));
+    RunOnUiThread(run, [] {}); // once the export is done
+    EXPECT_EQ("", ReadFileBytes(output / L"empty.txt"));
     ClickButton(dialog, IDC_ENABLE); // the status follows once the providers are enabled
     ASSERT_TRUE(WaitUntil([&] { return ItemText(dialog, IDC_PERSISTENT_STATUS) == kEnabled; }));
     const std::tuple<LONGLONG, UCHAR, std::string> kEvents[]
@@ -178,11 +216,14 @@ TEST_F(MainDialogTest, EnableLogSaveReadBack)
     for (const auto& [stamp, level, payload] : kEvents)
         EXPECT_EQ(1u, EtwEmuLogEvent(&providerTable[0], level, 1, 2, stamp, payload.data(), (ULONG)payload.size()));
     std::wstring older;
-    for (int n : {1, 2, 4, 5, 8}) { // .005 without events; after the restart each one number up, .008 gone
+    for (int n : {1, 2, 4, 5, 6, 7, 8}) { // after the restart each one number up, .008 gone
         std::wstring text = n == 5 ? L"" : L"older " + std::to_wstring(n);
         std::string payload = Bytes(text);
         EtwEmuFileEvent event = {providerTable[2], 4, 4242, 77, kMarch1, payload.data(), (ULONG)payload.size()};
         ASSERT_EQ(0u, EtwEmuWriteLogFile(LogPath(n).c_str(), L"Quorvel", &event, text.empty() ? 0 : 1));
+        if (n == 6) { // damaged after its event: ProcessTrace fails there, the event stays, the next file follows
+            ASSERT_TRUE(WriteFileBytes(LogPath(n), ReadFileBytes(LogPath(n)) + std::string(48, 'j')));
+        }
         if (n != 4 && n != 8)
             older += LogPath(n + 1, true) + (text.empty() ? L"" : L"2024-03-01;00:00:00;" + text + L"\r\n");
     }
@@ -193,9 +234,9 @@ TEST_F(MainDialogTest, EnableLogSaveReadBack)
     // Not a log (.004 now), and a log held by another writer (.005 now): both skipped, without a banner.
     HANDLE held = CreateFileW(LogPath(5).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 
-    TempDir output;
     const std::wstring path = output / L"export.txt";
     ASSERT_TRUE(WriteFileBytes(path, std::string(300000, 'x')));
+    size_t calls = EtwEmuCallCount();
     ClickButton(dialog, IDC_SAVE_LOG);
     ASSERT_TRUE(AnswerSaveDialog(dialog, (output / L"export").c_str()));
     std::string expected = Bytes(LogPath(0, true) + L"2024-03-01;00:00:00;Pin::Verify(7) : wrong PIN\r\n"
@@ -211,18 +252,40 @@ TEST_F(MainDialogTest, EnableLogSaveReadBack)
     }));
     EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(path) == expected; })) << ReadFileBytes(path).size();
     CloseHandle(held);
+    std::wstring opened; // the file session's files, not real time, time stamps as dates (mode 0); each closed
+    int closed = 0;
+    for (EtwEmuCall call; EtwEmuGetCall(calls++, &call);) {
+        if (call.function == kEmuOpenTrace)
+            opened += call.sessionName + (L" " + std::to_wstring(call.logFileMode) + L" ")
+                + std::to_wstring(call.status) + L"; ";
+        closed += call.function == kEmuCloseTrace && call.status == 0;
+    }
+    EXPECT_EQ(L"Quorvel 0 0; Quorvel 0 0; Quorvel 0 0; Quorvel 0 0; Quorvel 0 1392; Quorvel 0 32; Quorvel 0 0; "
+              L"Quorvel 0 0; Quorvel 0 0; ", opened);
+    EXPECT_EQ(7, closed);
 
     ImportPatch writeFile("kernel32.dll", "WriteFile", (void*)SecondWriteShort);
     realWriteFile = writeFile.original<decltype(&WriteFile)>();
     ClickButton(dialog, IDC_SAVE_LOG);
     ASSERT_TRUE(AnswerSaveDialog(dialog, (output / L"full.txt").c_str()));
     EXPECT_EQ(L"export/export_lines.cpp(N): 0x00000070 - Disk full.\r\n", Box(MB_ICONINFORMATION));
-    EXPECT_EQ(expected.substr(0, 2 * EXPORT_CHUNK_UNITS), ReadFileBytes(output / L"full.txt"));
+    EXPECT_EQ(expected.substr(0, 65536), ReadFileBytes(output / L"full.txt")); // the first 64 KB write
     HANDLE inUse = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ClickButton(dialog, IDC_SAVE_LOG);
     ASSERT_TRUE(AnswerSaveDialog(dialog, path.c_str()));
     EXPECT_EQ(L"export/log_export.cpp(N): 0x00000020 - Sharing violation.\r\n", Box(MB_ICONINFORMATION));
     CloseHandle(inUse);
+    DWORD first = 0, last = 0;
+    RunOnUiThread(run, [&] {
+        for (int i = 0; i < 21; ++i) {
+            WriteLogExport((output / L"again.txt").c_str());
+            UpdatePersistentStatus(dialog);
+            first = i == 0 ? ProcessHandleCount() : first;
+        }
+        last = ProcessHandleCount();
+    });
+    EXPECT_NE(0u, first);
+    EXPECT_EQ(first, last);
 }
 
 } // namespace

@@ -1,10 +1,11 @@
 // QuorvelTrace.exe as built runs elevated: the loader must take its DLLs from System32, never from its folder.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <imagehlp.h>
 
+#include "test_support/import_patch.h"
 #include "test_support/temp_dir.h"
 #include "test_support/theme_setting.h"
-#include "test_support/ui_driver.h"
 #include "theme/theme_window.h"
 
 namespace {
@@ -16,7 +17,9 @@ std::wstring BuildFile(const std::wstring& name) // beside this test
     return std::wstring(path, wcsrchr(path, L'\\') + 1) + name;
 }
 
-// Imports kept in System32 by the load configuration; known DLLs only (comctl32 by its manifest), none delayed.
+// The real ETW functions from advapi32 (not the tests' emulation); known DLLs only (comctl32 by its manifest), none
+// delayed, their imports kept in System32 by the load configuration. The manifest asks for administrator rights and
+// Common Controls 6; the checksum is the file's, as the post-link step leaves it.
 TEST(ProductImageTest, ImportsOnlyKnownDllsAndKeepsTheirImportsInSystem32)
 {
     HMODULE image = LoadLibraryExW(BuildFile(L"QuorvelTrace.exe").c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
@@ -28,52 +31,58 @@ TEST(ProductImageTest, ImportsOnlyKnownDllsAndKeepsTheirImportsInSystem32)
     ASSERT_LE(sizeof(IMAGE_LOAD_CONFIG_DIRECTORY64), load.Size);
     EXPECT_EQ(LOAD_LIBRARY_SEARCH_SYSTEM32, ((IMAGE_LOAD_CONFIG_DIRECTORY64*)(base + load.VirtualAddress))->Reserved1);
     EXPECT_EQ(0u, directory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].Size);
-    std::string imports;
+    std::string imports, etw;
     auto* import = (IMAGE_IMPORT_DESCRIPTOR*)(base + directory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
-    for (; import->Name != 0; ++import)
-        imports += CharLowerA((char*)std::string((const char*)base + import->Name).c_str()) + std::string(" ");
+    for (; import->Name != 0; ++import) {
+        std::string dll = CharLowerA((char*)std::string((const char*)base + import->Name).c_str());
+        imports += dll + " ";
+        for (auto* thunk = (IMAGE_THUNK_DATA64*)(base + import->OriginalFirstThunk); thunk->u1.AddressOfData; ++thunk) {
+            std::string name = ((IMAGE_IMPORT_BY_NAME*)(base + thunk->u1.AddressOfData))->Name;
+            etw += dll == "advapi32.dll" && (name.find("Trace") != std::string::npos) ? name + " " : "";
+        }
+    }
     EXPECT_EQ("advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll user32.dll ", imports);
+    EXPECT_EQ("CloseTrace ControlTraceW EnableTrace OpenTraceW ProcessTrace StartTraceW ", etw);
+    HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(1), RT_MANIFEST);
+    ASSERT_NE(nullptr, found);
+    std::string manifest((const char*)LockResource(LoadResource(image, found)), SizeofResource(image, found));
+    EXPECT_NE(std::string::npos, manifest.find(R"(<requestedExecutionLevel level="requireAdministrator")"));
+    EXPECT_NE(std::string::npos, manifest.find(R"(name="Microsoft.Windows.Common-Controls" version="6.0.0.0")"));
     FreeLibrary(image);
+    DWORD written = 0, computed = 0;
+    EXPECT_EQ(0u, MapFileAndCheckSumW(BuildFile(L"QuorvelTrace.exe").c_str(), &written, &computed));
+    EXPECT_EQ(computed, written);
+    EXPECT_NE(0u, written);
 }
 
-// Wine takes its own uxtheme.dll anyway; the theme pass must take dwmapi.dll from System32, not the planted one.
+// Every system DLL the theme pass asks for by name, System32 only: Wine takes its own uxtheme.dll whatever the flags,
+// so the loads are read as asked, each DLL made to look not loaded yet; dwmapi.dll is planted as well.
+std::wstring loads;
+decltype(&LoadLibraryExW) realLoad;
+
 TEST(ProductImageTest, ThemePassTakesNoPlantedDll)
 {
     const std::wstring marker = BuildFile(L"planted\\dwmapi.dll.loaded");
     ASSERT_EQ(nullptr, GetModuleHandleW(L"dwmapi.dll"));
-    SetDllDirectoryW(BuildFile(L"planted").c_str());
-    ApplyWindowTheme(CreateWindowExW(0, L"Static", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr));
-    SetDllDirectoryW(nullptr);
-    EXPECT_FALSE(PathExists(marker));
-    DeleteFileW(marker.c_str());
-}
-
-// A copy of the program run beside recording DLLs, in the dark theme so that it asks for both at once. Wine takes
-// its own uxtheme.dll whatever the program does, and dwmapi.dll from beside the program unless the search is kept
-// to System32.
-TEST(ProductImageTest, DllsPlantedBesideACopyAreNotLoaded)
-{
     ThemeSetting setting;
     setting.SetDark(true);
-    TempDir folder;
-    ASSERT_TRUE(CopyFileW(BuildFile(L"QuorvelTrace.exe").c_str(), (folder / L"QuorvelTrace.exe").c_str(), FALSE));
-    for (const WCHAR* dll : {L"uxtheme.dll", L"dwmapi.dll"})
-        ASSERT_TRUE(CopyFileW(BuildFile(std::wstring(L"planted\\") + dll).c_str(), (folder / dll).c_str(), FALSE));
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessW((folder / L"QuorvelTrace.exe").c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
-        folder.path().c_str(), &startup, &process));
-    HWND dialog = nullptr;
-    EXPECT_TRUE(WaitUntil([&] { return (dialog = FindWindowW(L"#32770", L"Quorvel Tracing")) != nullptr; }));
-    PostMessageW(dialog, WM_CLOSE, 0, 0);
-    if (WaitForSingleObject(process.hProcess, UI_WAIT_MS) != WAIT_OBJECT_0)
-        TerminateProcess(process.hProcess, 1);
-    WaitForSingleObject(process.hProcess, UI_WAIT_MS);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    EXPECT_FALSE(PathExists(folder / L"dwmapi.dll.loaded"));
-    EXPECT_FALSE(PathExists(folder / L"uxtheme.dll.loaded"));
+    HWND window = CreateWindowExW(0, L"Static", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    CreateWindowExW(0, L"Button", L"", WS_CHILD, 0, 0, 0, 0, window, nullptr, nullptr, nullptr); // themed dark
+    SetDllDirectoryW(BuildFile(L"planted").c_str());
+    {
+        ImportPatch load("kernel32.dll", "LoadLibraryExW", (void*)+[](LPCWSTR name, HANDLE file, DWORD flags) {
+            loads += name + (L" " + std::to_wstring(flags)) + L"; ";
+            return realLoad(name, file, flags);
+        });
+        realLoad = load.original<decltype(&LoadLibraryExW)>();
+        ImportPatch unloaded("kernel32.dll", "GetModuleHandleW", (void*)+[](LPCWSTR) { return (HMODULE) nullptr; });
+        ApplyWindowTheme(window);
+    }
+    SetDllDirectoryW(nullptr);
+    EXPECT_EQ(L"ntdll.dll 2048; dwmapi.dll 2048; uxtheme.dll 2048; ", loads);
+    EXPECT_FALSE(PathExists(marker));
+    DeleteFileW(marker.c_str());
+    DestroyWindow(window);
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "test_support/import_patch.h"
 #include "test_support/theme_setting.h"
 #include "test_support/ui_driver.h"
+#include "theme/theme_palette.h"
 #include "theme/theme_window.h"
 
 namespace {
@@ -26,6 +27,7 @@ struct System { // the system as the fakes play it
 struct {
     System is;
     std::wstring calls; // what it was asked, in order
+    std::wstring drawn; // texts drawn by DrawTextW, with their place, format, colour and font
 } sys;
 decltype(&GetProcAddress) realGetProcAddress;
 
@@ -81,7 +83,10 @@ FARPROC WINAPI FakeGetProcAddress(HMODULE module, const char* name)
 
 int WINAPI RecordDrawTextW(HDC dc, const WCHAR* text, int length, RECT* rect, UINT format)
 {
-    Log(text + (L" " + Join(rect->left, format, GetTextColor(dc))), 0);
+    LOGFONTW font = {};
+    GetObjectW(GetCurrentObject(dc, OBJ_FONT), sizeof(font), &font);
+    sys.drawn += text + (L" " + Join(rect->left, rect->top, rect->right, format, GetTextColor(dc), font.lfHeight,
+                                 font.lfWeight)) + L"; ";
     return DrawTextExW(dc, (WCHAR*)text, length, rect, format, nullptr); // the same, not recorded
 }
 
@@ -93,7 +98,7 @@ protected:
     {
         realGetProcAddress = patch.original<decltype(&GetProcAddress)>();
         ASSERT_NE(nullptr, LoadLibraryW(L"riched20.dll"));
-        sys = {{19045, 0, 255, S_OK}, {}}; // Windows 10 22H2, and the program just started
+        sys = {{19045, 0, 255, S_OK}, {}, {}}; // Windows 10 22H2, and the program just started
         themeState = {};
     }
     void TearDown() override
@@ -126,12 +131,14 @@ protected:
     }
 
     ImportPatch patch {"kernel32.dll", "GetProcAddress", (void*)FakeGetProcAddress};
+    ImportPatch drawText {"user32.dll", "DrawTextW", (void*)RecordDrawTextW};
     ThemeSetting setting;
     HWND dialog = nullptr;
 };
 
 // After each pass the main dialog shows its banner: background, bitmap 10 px from the right under the version
-// line (the dark one made once, and kept), bold title; the dialog's background below. The live dialog's own controls.
+// line (the dark one made once, and kept), bold title 10 px in from the left, the version line 2 px down and 4 px in
+// at the right, in grey; the dialog's background below. The live dialog's own controls.
 TEST_F(ThemeTest, BothDialogsFollowTheSettingAtStartAndWhenItChanges)
 {
     const std::wstring explorer = L"DarkMode_Explorer|null; ", cfd = L"DarkMode_CFD|null; ",
@@ -155,11 +162,20 @@ TEST_F(ThemeTest, BothDialogsFollowTheSettingAtStartAndWhenItChanges)
     HBITMAP darkBanner = nullptr;
     for (const auto& step : kSteps) {
         sys.calls.clear();
+        sys.drawn.clear();
         setting.SetDark(step.dark);
         SendMessageW(dialog, WM_SETTINGCHANGE, 0, (LPARAM)step.text);
         EXPECT_EQ(step.calls, sys.calls) << (step.text ? step.text : L"no text");
         if (step.calls.empty())
             continue;
+        const int width = ClientSize(GetDlgItem(dialog, IDC_BANNER)).cx;
+        EXPECT_EQ(L"Quorvel Tracing "
+                + Join(10, 0, width - 10, DT_NOPREFIX | DT_SINGLELINE | DT_VCENTER,
+                    step.dark ? RGB(232, 232, 232) : RGB(0, 0, 0), -14, FW_BOLD)
+                + L"; Version 2.1.0.0 "
+                + Join(0, 2, width - 4, DT_NOPREFIX | DT_SINGLELINE | DT_RIGHT,
+                    step.dark ? RGB(144, 144, 144) : RGB(128, 128, 128), -9, 0) + L"; ",
+            sys.drawn);
         darkBanner = step.dark && darkBanner == nullptr ? banner.darkBannerBitmap : darkBanner;
         EXPECT_EQ(darkBanner, banner.darkBannerBitmap);
         const SIZE size = ClientSize(GetDlgItem(dialog, IDC_BANNER)); // at the dialog's top left
@@ -242,56 +258,84 @@ TEST_F(ThemeTest, ColourAnswersFollowTheSetting)
     DeleteDC(dc);
 }
 
-// Two dark passes: opt-in once; the title bar's older attribute if the first fails; the buttons' dark theme if usable.
-TEST_F(ThemeTest, OptInAndButtonThemeFollowWhatTheSystemHas)
+// Every row of the class table over two dark passes and a light one, as the system allows: the opt-in once (from
+// build 17763), the title bar's older attribute if the first fails, the dark button theme once it draws light
+// group-box text (probed until then). E "DarkMode_Explorer", D "DarkMode_DarkTheme", X no visual style, C
+// "DarkMode_CFD", - untouched, in lower case the buttons that probe: buttons of types 0 to 15, then edit, combo box,
+// list, tree, both rich edits, scroll bar, static and status bar.
+TEST_F(ThemeTest, EachClassTakesItsThemeAsTheSystemAllows)
 {
-    OpenOwn();
-    const std::wstring dark = L"DarkMode_DarkTheme|null; ", rest = L"DarkMode_CFD|null; DarkMode_Explorer|null; ";
-    const std::wstring usable = dark + dark + dark + rest, classic = L"|; DarkMode_Explorer|null; |; " + rest;
-    const std::wstring probed = L"1 closed; |; 1 closed; DarkMode_Explorer|null; 1 closed; |; " + rest;
+    dialog = CreateWindowExW(0, L"Static", L"", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+    for (DWORD type = 0; type < 16; ++type)
+        CreateWindowExW(0, L"Button", L"", WS_CHILD | type, 0, 0, 9, 9, dialog, nullptr, nullptr, nullptr);
+    for (const WCHAR* name : {L"Edit", L"ComboBox", L"SysListView32", L"SysTreeView32", L"RichEdit20W",
+             L"RichEdit20A", L"ScrollBar", L"Static", L"msctls_statusbar32"}) // a combo box without an edit
+        CreateWindowExW(0, name, L"", WS_CHILD | (wcscmp(name, L"ComboBox") ? 0 : CBS_DROPDOWNLIST), 0, 0, 9, 9,
+            dialog, nullptr, nullptr, nullptr);
+    const std::wstring kThemes = L"EDXC-", kCalls[] = {L"DarkMode_Explorer|null; ", L"DarkMode_DarkTheme|null; ",
+                                                     L"|; ", L"DarkMode_CFD|null; ", L""};
     const std::wstring bar = L"title bar 20 1 4 ; ", bar19 = L"title bar 19 1 4 ; ";
-    const struct {
-        System system;
-        std::wstring calls;
-    } kCases[] = {
-        {{17763, 0, 129, S_OK}, L"version; opt-in 1 ; " + bar + L"1 closed; " + usable + bar + usable},
-        {{17762, 0, 128, E_INVALIDARG}, L"version; " + bar + bar19 + probed + bar + bar19 + probed},
-        {{22000, (LONG)0xC0000001, 0, S_OK}, L"version; " + bar + classic + bar + classic},
-        {{0, 0, 255, S_OK}, bar + L"1 closed; " + usable + bar + usable},
+    const struct { System system; std::wstring first, again; } kCases[] = {
+        {{17763, 0, 129, S_OK}, L"version; opt-in 1 ; " + bar, bar},
+        {{17762, 0, 128, E_INVALIDARG}, L"version; " + bar + bar19, bar + bar19},
+        {{22000, (LONG)0xC0000001, 0, S_OK}, L"version; " + bar, bar},
+        {{0, 0, 255, S_OK}, bar, bar},
     };
     for (const auto& c : kCases) {
-        sys = {c.system, {}};
+        sys = {c.system, {}, {}};
         themeState = {};
+        const BYTE green = c.system.groupBoxGreen;
+        std::wstring expected;
+        bool usable = false;
+        for (const std::wstring& pass : {c.first, c.again}) {
+            expected += pass;
+            for (const WCHAR* t = green > 128 ? L"EEddddddEdEEEEEECCEEEEE--" : L"EEeexeexExEEEEEECCEEEEE--"; *t; ++t) {
+                bool probes = iswlower(*t) && !usable;
+                usable = usable || (probes && green > 128);
+                expected += (probes && green != 0 ? L"1 closed; " : L"") + kCalls[kThemes.find(towupper(*t))];
+            }
+        }
+        expected += c.system.titleBar20 == S_OK ? L"title bar 20 0 4 ; " : L"title bar 20 0 4 ; title bar 19 0 4 ; ";
+        for (int themed = 0; themed < 23; ++themed) // all but the static and the status bar
+            expected += L"null|null; ";
         Pass(true);
         Pass(true);
-        EXPECT_EQ(c.calls, sys.calls) << c.system.build;
+        Pass(false);
+        EXPECT_EQ(expected, sys.calls) << c.system.build;
     }
 }
 
-// Header titles from the left, with an ellipsis; one light pass takes back what two dark passes installed.
+// Header titles from the left, in 6 px and 4 px, with an ellipsis, in the header's font. One light pass takes back what two dark passes installed: the system's colours again.
 TEST_F(ThemeTest, ListViewsTakeTheColoursAndADarkHeader)
 {
-    ImportPatch drawText("user32.dll", "DrawTextW", (void*)RecordDrawTextW);
     OpenOwn();
     HWND list = GetDlgItem(dialog, kList);
     HWND header = (HWND)SendMessageW(list, LVM_GETHEADER, 0, 0);
-    EXPECT_EQ(Join(RGB(43, 43, 43), RGB(232, 232, 232)),
-        Join(SendMessageW(list, LVM_GETBKCOLOR, 0, 0), SendMessageW(list, LVM_GETTEXTCOLOR, 0, 0)));
+    auto colours = [&] {
+        return Join(SendMessageW(list, LVM_GETBKCOLOR, 0, 0), SendMessageW(list, LVM_GETTEXTBKCOLOR, 0, 0),
+            SendMessageW(list, LVM_GETTEXTCOLOR, 0, 0));
+    };
+    EXPECT_EQ(Join(RGB(43, 43, 43), RGB(43, 43, 43), RGB(232, 232, 232)), colours());
     RECT first, last;
     SendMessageW(header, HDM_GETITEMRECT, 0, (LPARAM)&first);
     SendMessageW(header, HDM_GETITEMRECT, 1, (LPARAM)&last);
-    sys.calls.clear();
+    sys.drawn.clear();
     RedrawWindow(header, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-    const std::wstring look = Join(DT_END_ELLIPSIS | DT_NOPREFIX | DT_SINGLELINE | DT_VCENTER, RGB(232, 232, 232));
-    EXPECT_EQ(L"Name " + Join(first.left + 6) + look + L"; A title far too long for its column " + Join(last.left + 6)
-            + look + L"; ",
-        sys.calls);
+    LOGFONTW font = {};
+    GetObjectW((HFONT)SendMessageW(header, WM_GETFONT, 0, 0), sizeof(font), &font);
+    auto look = [&](const RECT& item) {
+        return Join(item.left + 6, item.top, item.right - 4, DT_END_ELLIPSIS | DT_NOPREFIX | DT_SINGLELINE | DT_VCENTER,
+            RGB(232, 232, 232), font.lfHeight, font.lfWeight);
+    };
+    EXPECT_EQ(L"Name " + look(first) + L"; A title far too long for its column " + look(last) + L"; ", sys.drawn);
     HDC dc = GetDC(header);
     EXPECT_EQ(RGB(43, 43, 43), GetPixel(dc, first.left + 2, first.top + 2));
     EXPECT_EQ(RGB(80, 80, 80), GetPixel(dc, first.right - 1, first.top + 2)) << "divider";
+    EXPECT_EQ(RGB(80, 80, 80), GetPixel(dc, first.left + 2, first.bottom - 1)) << "bottom edge";
     EXPECT_EQ(RGB(43, 43, 43), GetPixel(dc, last.right + 10, first.top + 2)) << "right of the items";
     Pass(true);
     Pass(false);
+    EXPECT_EQ(Join(GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_WINDOWTEXT)), colours());
     setting.SetDark(true); // the header's own drawing is back even so
     RedrawWindow(header, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     EXPECT_NE(RGB(43, 43, 43), GetPixel(dc, first.left + 2, first.top + 2));

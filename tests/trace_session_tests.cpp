@@ -113,15 +113,15 @@ TEST_F(TraceSessionTest, StartAndStopBlocks)
         EXPECT_EQ(!c.stop, !!EtwEmuSessionRunning(name));
         EXPECT_EQ(c.directoryAfter, PathExists(LogDirectory(), true));
         EtwEmuProvider enabled[8];  // a start's, in table order, at its level with every flag
-        ASSERT_EQ(c.stop ? 0u : PROVIDER_COUNT, EtwEmuEnabledProviders(name, enabled, 8));
-        for (size_t i = 0; i < (c.stop ? 0u : PROVIDER_COUNT); ++i) {
+        ASSERT_EQ(c.stop ? 0u : 6, EtwEmuEnabledProviders(name, enabled, 8));
+        for (size_t i = 0; i < (c.stop ? 0u : 6); ++i) {
             EXPECT_TRUE(IsEqualGUID(providerTable[i], enabled[i].guid)) << "provider " << i;
             EXPECT_EQ(c.level, enabled[i].level);
             EXPECT_EQ(0xFFFFFFFFu, enabled[i].flags);
         }
 
         EtwEmuCall call = {};  // a start's is followed by the six enables
-        ASSERT_TRUE(EtwEmuGetCall(EtwEmuCallCount() - (c.stop ? 1 : 1 + PROVIDER_COUNT), &call));
+        ASSERT_TRUE(EtwEmuGetCall(EtwEmuCallCount() - (c.stop ? 1 : 1 + 6), &call));
         std::vector<BYTE> expected(4216);
         auto* p = reinterpret_cast<EVENT_TRACE_PROPERTIES*>(expected.data());
         p->Wnode.BufferSize = 4216;
@@ -146,7 +146,7 @@ TEST_F(TraceSessionTest, StartAndStopBlocks)
 // earlier providers stay enabled and the session runs; nothing later is tried.
 TEST_F(TraceSessionTest, FailuresLeaveWhatWasDone)
 {
-    for (ULONG failing = 1; failing <= PROVIDER_COUNT; ++failing) {
+    for (ULONG failing = 1; failing <= 6; ++failing) {
         SCOPED_TRACE(testing::Message() << "provider " << failing << " fails");
         EtwEmuReset();
         debugOutput.clear();

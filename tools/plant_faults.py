@@ -8,6 +8,9 @@ under Wine, reports which tests failed, and puts the source back.
 LIST (default tools/planted_faults.py) defines FAULTS, a list of
 (name, file, old text, new text, ctest regex). A fault is "caught" when one of
 its tests fails; "NOT CAUGHT" means every test passed with the fault in place.
+The regex BUILD means the build itself must refuse the fault: it is caught
+when the post-link step fails the build. QuorvelTrace.exe is linked again
+around a fault of the post-link step, which runs only after a link.
 Uses the build directory of scripts/common.sh; run it on a clean work tree
 and never two at once: the sources are changed while it runs.
 """
@@ -31,17 +34,28 @@ def verdict(name, path, old, new, regex):
     text = open(full).read()
     if text.count(old) != 1:
         return 'the text to replace occurs %d times' % text.count(old)
+    image = os.path.join(ROOT, 'build', 'QuorvelTrace.exe')
+    relink = path.startswith('tools/point_load_config')
+    if relink and os.path.exists(image):
+        os.remove(image)
     open(full, 'w').write(text.replace(old, new))
     try:
         os.makedirs(os.path.join(ROOT, 'build'), exist_ok=True)
         log_path = os.path.join(ROOT, 'build', 'plant-run.txt')
         # Through a file: Wine's helper processes would hold a pipe open.
         with open(log_path, 'w') as log:
-            code = subprocess.call(['bash', '-c', RUN, 'plant', regex], cwd=ROOT, stdout=log,
+            code = subprocess.call(['bash', '-c', RUN, 'plant', 'NONE' if regex == 'BUILD' else regex], cwd=ROOT,
+                                   stdout=log,
                                    stderr=subprocess.STDOUT)
         out = open(log_path, errors='replace').read()
     finally:
         open(full, 'w').write(text)
+        if relink and os.path.exists(image):
+            os.remove(image)
+    build_log = os.path.join(ROOT, 'build', 'plant-build.txt')
+    if regex == 'BUILD':
+        refused = code == 3 and 'point_load_config:' in open(build_log, errors='replace').read()
+        return 'caught by the build (post-link step)' if refused else 'NOT CAUGHT'
     if code == 3:
         return 'does not build (see build/plant-build.txt of a rerun)'
     if code == 0:

@@ -2,9 +2,14 @@
 """Post-link step of QuorvelTrace.exe: points the load-configuration data
 directory at the executable's _load_config_used record. GNU ld 2.40 links the
 record but leaves the directory empty, so Windows' loader would never read it
-(and with it the DependentLoadFlags that keep planted DLLs out).
+(and with it the DependentLoadFlags that keep planted DLLs out). Refuses a
+record too short to hold DependentLoadFlags or without its System32 flag,
+and writes the PE checksum again. On refusal the image is deleted, so that the
+next build links it again and fails again.
 
 Usage: point_load_config.py IMAGE  (rewrites IMAGE in place)."""
+import array
+import os
 import struct
 import sys
 
@@ -12,10 +17,27 @@ SYMBOL = b"_load_config_used"
 LOAD_CONFIG_DIRECTORY = 10
 SECTION_BYTES = 40
 SYMBOL_BYTES = 18
+DEPENDENT_LOAD_FLAGS = 78       # 16-bit field of IMAGE_LOAD_CONFIG_DIRECTORY64
+LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
+CHECKSUM = 64                   # offset in the optional header
 
 
-def fail(message):
+def fail(message, image_path=None):
+    if image_path is not None and os.path.exists(image_path):
+        os.remove(image_path)
     sys.exit("point_load_config: " + message)
+
+
+def pe_checksum(image, field):
+    """The sum Windows checks: 16-bit words with end-around carry, the
+    checksum field counted as zero, plus the file's length."""
+    data = bytes(image[:field]) + b"\0\0\0\0" + bytes(image[field + 4:])
+    if len(data) % 2:
+        data += b"\0"
+    total = sum(array.array("H", data))   # little-endian host, as the image
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return (total + len(image)) & 0xFFFFFFFF
 
 
 def symbol_name(image, record, strings):
@@ -53,14 +75,21 @@ def main(path):
         fail(path + " has no " + SYMBOL.decode() + " in its symbol table")
 
     for _, start, raw_size, raw_offset in sections:
-        if start <= rva < start + raw_size:
-            size = struct.unpack_from("<I", image, raw_offset + rva - start)[0]
+        if start <= rva < start + raw_size - DEPENDENT_LOAD_FLAGS - 2:
+            at = raw_offset + rva - start
             break
     else:
-        fail(SYMBOL.decode() + " lies outside the file's sections")
+        fail(SYMBOL.decode() + " lies outside the file's sections", path)
+    size = struct.unpack_from("<I", image, at)[0]
+    flags = struct.unpack_from("<H", image, at + DEPENDENT_LOAD_FLAGS)[0]
+    if size < DEPENDENT_LOAD_FLAGS + 2:
+        fail("%s: the load configuration's Size %d ends before DependentLoadFlags" % (path, size), path)
+    if not flags & LOAD_LIBRARY_SEARCH_SYSTEM32:
+        fail("%s: DependentLoadFlags 0x%x lacks LOAD_LIBRARY_SEARCH_SYSTEM32" % (path, flags), path)
     # The directory's size is the record's own Size field, as Microsoft's
     # and LLVM's linkers write it.
     struct.pack_into("<II", image, directories + LOAD_CONFIG_DIRECTORY * 8, rva, size)
+    struct.pack_into("<I", image, optional + CHECKSUM, pe_checksum(image, optional + CHECKSUM))
     with open(path, "r+b") as f:
         f.write(image)
 
