@@ -48,6 +48,8 @@ static ULONG OpenConsumer(EVENT_TRACE_LOGFILEW* logFile, TRACEHANDLE* handle)
         BuildHeaderEvent(consumer->fileSessionName, name, consumer->fileHeader.logFileMode,
                          consumer->fileHeader.maximumFileSize, consumer->fileHeader.startTime,
                          &header);
+        header.payload.header.EventsLost = consumer->fileHeader.eventsLost;
+        header.payload.header.BuffersLost = consumer->fileHeader.buffersLost;
         logFile->LogfileHeader = header.payload.header;
     }
     consumer->handle = NewHandle();

@@ -45,8 +45,10 @@ struct EmuLogFileHeader {
     ULONG logFileMode;
     ULONG maximumFileSize;
     GUID sessionGuid;
+    ULONG eventsLost;           // what the session lost while writing the file,
+    ULONG buffersLost;          // as OpenTrace reports them in LogfileHeader
 };
-static_assert(sizeof(EmuLogFileHeader) == 48, "log file header layout");
+static_assert(sizeof(EmuLogFileHeader) == 56, "log file header layout");
 
 struct EmuLogRecord {
     ULONG marker;               // EMU_LOG_RECORD_MARKER

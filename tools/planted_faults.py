@@ -294,7 +294,7 @@ LIVE = [
      'autologger_tests'),
     ('autologger_disable_ignores_delete', 'tracing/autologger.cpp',
      r'''    if (!DeleteRegistryTree(path))
-        return FALSE;''',
+        return FailedAt(kStepDeleteRegistration, failedStep);''',
      r'''    DeleteRegistryTree(path);''',
      'autologger_tests'),
     ('autologger_enabled_by_read_access', 'tracing/autologger.cpp',
@@ -396,8 +396,8 @@ LIVE = [
      r'''(level == 0 || level < provider->enableLevel)''',
      'emit_tests'),
 
-    # --- app/main.cpp -------------------------------------------------------------
-    ('main_load_config_default_dirs', 'app/main.cpp',
+    # --- app/main.cpp, common/load_config.h ----------------------------------------
+    ('main_load_config_default_dirs', 'common/load_config.h',
      r'''config.Reserved1 = LOAD_LIBRARY_SEARCH_SYSTEM32;''',
      r'''config.Reserved1 = LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;''',
      'theme_loader_tests'),
@@ -433,7 +433,7 @@ CORE = [
     ('al_match_any_as_dword', 'tracing/autologger.cpp',
      'status = WriteQword(key, L"MatchAnyKeyword", 0);', 'status = WriteDword(key, L"MatchAnyKeyword", 0);', AL),
     ('al_disable_swallows_delete', 'tracing/autologger.cpp',
-     '    if (!DeleteRegistryTree(path))\n        return FALSE;\n    SetLastError(ERROR_SUCCESS);',
+     '    if (!DeleteRegistryTree(path))\n        return FailedAt(kStepDeleteRegistration, failedStep);\n    SetLastError(ERROR_SUCCESS);',
      '    DeleteRegistryTree(path);\n    SetLastError(ERROR_SUCCESS);', AL),
     ('al_enabled_read_only_open', 'tracing/autologger.cpp',
      'KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY, &key)', 'KEY_READ, &key)', AL),
@@ -638,15 +638,15 @@ DIALOGS = [
      'MessageBoxW(owner, text, caption, MB_ICONINFORMATION)', 'MessageBoxW(owner, text, caption, MB_ICONWARNING)', MD),
     ('error_caption_colon', 'app/error_box.cpp',
      'L"%hs(%d)"', 'L"%hs:%d"', MD),
-    # export/log_export.cpp
-    ('export_error_not_reported', 'export/log_export.cpp',
+    # export/log_save_dialog.cpp, export/log_export.cpp
+    ('export_error_not_reported', 'export/log_save_dialog.cpp',
      '        ShowErrorBox(owner, GetLastError(), logExport.failedFile, logExport.failedLine);\n', '        SetLastError(ERROR_SUCCESS);\n', MD),
     ('create_failure_not_reported', 'export/log_export.cpp',
      '        logExport.status = GetLastError();\n        logExport.failedFile = __FILE__;\n        logExport.failedLine = createLine;\n',
      '        logExport.failedFile = __FILE__;\n        logExport.failedLine = createLine;\n', MD),
     ('export_never_replaces', 'export/log_export.cpp',
      'GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS', 'GENERIC_WRITE, 0, nullptr, CREATE_NEW', MD),
-    ('no_default_extension', 'export/log_export.cpp',
+    ('no_default_extension', 'export/log_save_dialog.cpp',
      '    dialog.lpstrDefExt = L"txt";\n', '', MD),
     ('suffix_two_digits', 'export/log_export.cpp',
      'L".%03d"', 'L".%02d"', MD),
@@ -666,8 +666,8 @@ DIALOGS = [
      '        return 0;', MD),
     ('chunk_not_flushed_at_end', 'export/log_export.cpp',
      '    }\n    FlushExport();\n}', '    }\n}', MD),
-    # app/main.cpp (the loader's settings of the product image)
-    ('load_flags_not_system32', 'app/main.cpp',
+    # common/load_config.h (the loader's settings of the program images)
+    ('load_flags_not_system32', 'common/load_config.h',
      '    config.Reserved1 = LOAD_LIBRARY_SEARCH_SYSTEM32;\n', '', LOADER),
 ]
 
