@@ -205,10 +205,13 @@ TEST_F(ConsoleTest, StatusEnableSaveBundleDisable)
     EXPECT_EQ(0, FinishUiThread(run));
     EXPECT_EQ(std::string("=\0=\0", 4), exported.substr(0, 4)); // UTF-16LE, no byte-order mark
 
-    const std::wstring bundle = temp / L"share\\PC01";
+    // Into a folder and its parents, a non-ASCII name among them; a copy left by an earlier bundle of a log file
+    // gone since is removed. Every value of the registration is listed, escaped.
+    const std::wstring bundle = temp / L"share\\PC-\u00dc";
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKey.c_str(), L"Note", REG_SZ, L"\u00dc\"\\\n", 10);
     r = Command({L"bundle", bundle.c_str()});
     EXPECT_EQ(0, r.code) << r.err;
-    EXPECT_EQ("Bundle written to " + Narrow(bundle) + ": QuorvelTrace.txt, Quorvel.etl, Quorvel.etl.001, "
+    EXPECT_EQ("Bundle written to " + Narrow(temp.path()) + "\\share\\PC-\xc3\x9c: QuorvelTrace.txt, Quorvel.etl, Quorvel.etl.001, "
               "Quorvel.etl.002, manifest.json.\r\n",
         r.out);
     EXPECT_TRUE(ReadFileBytes(bundle + L"\\QuorvelTrace.txt") == exported);
@@ -227,10 +230,14 @@ TEST_F(ConsoleTest, StatusEnableSaveBundleDisable)
                                         + ",\"sha256\":\"" + Sha256(exported) + "\"}",
              std::string("{\"program\":\"QuorvelTraceCmd 2.1.0.0\",\"created\":\""),
              std::string("\"timeZone\":{\"name\":\"Central Europe Standard Time\","),
+             std::string("\"Note\":\"\\u00dc\\\"\\\\\\u000a\","),
              std::string("\"FileName\":\"C:\\\\windows\\\\System32\\\\LogFiles\\\\WMI\\\\Quorvel.etl\",\"FlushTimer\":0,"),
              std::string("\"{8e4f1a15-6b3c-4f21-a502-3d7c9144e006}\":{\"values\":{\"Enabled\":1,\"EnableLevel\":5,"
                          "\"EnableProperty\":0,\"MatchAllKeyword\":0,\"MatchAnyKeyword\":0,\"Status\":0},\"keys\":{}}}}}")})
         EXPECT_NE(std::string::npos, manifest.find(part)) << part;
+    ASSERT_TRUE(WriteFileBytes(bundle + L"\\Quorvel.etl.005", "left by an earlier bundle"));
+    EXPECT_EQ(0, Command({L"bundle", bundle.c_str()}).code);
+    EXPECT_FALSE(PathExists(bundle + L"\\Quorvel.etl.005"));
 
     r = Command({L"disable"});
     EXPECT_EQ(0, r.code) << r.err;
@@ -279,6 +286,13 @@ TEST_F(ConsoleTest, FailuresNameTheirStep)
     EXPECT_EQ(1, r.code);
     EXPECT_EQ("QuorvelTraceCmd: enable: starting the file session \"Quorvel\" failed: 0x00000005 - Access denied.\r\n",
         r.err);
+    // A registration changed by hand: one provider without a level, then one at another level.
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kFirstProvider.c_str(), L"EnableLevel");
+    for (const char* line : {"registered, level 5 (Verbose) for 5 of 6 providers\r\n", "registered, the providers' levels differ\r\n"}) {
+        r = Command({L"status"});
+        EXPECT_EQ("Persistent tracing: " + std::string(line), r.out.substr(0, 20 + strlen(line)));
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, kFirstProvider.c_str(), L"EnableLevel", REG_DWORD, "\3\0\0\0", 4);
+    }
     EtwEmuReset();
     EtwEmuFailCall(kEmuControlTrace, 1, 0x2000FFFF);
     r = Command({L"disable"});

@@ -671,6 +671,61 @@ DIALOGS = [
      '    config.Reserved1 = LOAD_LIBRARY_SEARCH_SYSTEM32;\n', '', LOADER),
 ]
 
+# --- the console program and the log file summary ----------------------------
+CMD = 'console_tests'
+
+CONSOLE = [
+    # console/console_commands.cpp
+    ('cmd_bad_arguments_exit_1', 'console/console_commands.cpp',
+     'exitCode = CONSOLE_EXIT_BAD_ARGUMENTS;', 'exitCode = CONSOLE_EXIT_FAILED;', CMD),
+    ('cmd_admin_not_checked', 'console/console_commands.cpp',
+     '    if (!elevated) {', '    if (FALSE) {', CMD),
+    ('cmd_enable_running_is_failure', 'console/console_commands.cpp',
+     'if (code == ERROR_ALREADY_EXISTS) {', 'if (FALSE) {', CMD),
+    ('cmd_save_empty_export_is_success', 'console/console_commands.cpp',
+     '    if (bytes != 0) {', '    if (TRUE) {', CMD),
+    ('cmd_level_accepts_0', 'console/console_commands.cpp',
+     "args[1][0] < L'1'", "args[1][0] < L'0'", CMD),
+    # console/console_output.cpp
+    ('cmd_json_backslash_unescaped', 'console/console_output.cpp',
+     "if (*at == L'\"' || *at == L'\\\\') {", "if (*at == L'\"') {", CMD),
+    ('cmd_json_non_ascii_kept', 'console/console_output.cpp',
+     '*at < 0x20 || *at > 0x7E', '*at < 0x20', CMD),
+    ('cmd_output_lf_only', 'console/console_output.cpp',
+     "        if (unit == L'\\n')\n            lines.push_back(L'\\r');\n", '', CMD),
+    ('cmd_output_ansi', 'console/console_output.cpp',
+     'int bytes = WideCharToMultiByte(CP_UTF8,', 'int bytes = WideCharToMultiByte(CP_ACP,', CMD),
+    # console/console_status.cpp
+    ('cmd_levels_differ_ignored', 'console/console_status.cpp',
+     '        else if (level != state->level)\n            state->levelsAgree = FALSE;\n', '', CMD),
+    ('cmd_registration_opened_for_writing', 'console/console_status.cpp',
+     'AUTOLOGGER_KEY, 0, KEY_READ, &key);', 'AUTOLOGGER_KEY, 0, KEY_READ | KEY_SET_VALUE, &key);', CMD),
+    # console/console_bundle.cpp
+    ('cmd_copy_not_sharing_write', 'console/console_bundle.cpp',
+     'FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE', 'FILE_SHARE_READ', CMD),
+    ('cmd_hash_whole_chunk', 'console/console_bundle.cpp',
+     '(const BYTE*)chunk.data(), read, 0)', '(const BYTE*)chunk.data(), COPY_CHUNK_BYTES, 0)', CMD),
+    ('cmd_stale_copy_kept', 'console/console_bundle.cpp',
+     '            DeleteFileW(copy.path);\n', '', CMD),
+    ('cmd_parents_not_created', 'console/console_bundle.cpp',
+     '        CreateDirectoryW(prefix, nullptr);\n', '', CMD),
+    # export/log_summary.cpp
+    ('cmd_summary_counts_level_0', 'export/log_summary.cpp',
+     ' ||\n        event->Header.Class.Level == 0)', ')', CMD),
+    ('cmd_summary_last_not_kept', 'export/log_summary.cpp',
+     '    summaryInProgress->lastEvent = stamp;\n', '', CMD),
+    ('cmd_summary_losses_not_read', 'export/log_summary.cpp',
+     'summary->eventsLost = logFile.LogfileHeader.EventsLost;', 'summary->eventsLost = 0;', CMD),
+    # tracing/trace_session.cpp, tracing/autologger.cpp
+    ('cmd_session_losses_not_read', 'tracing/trace_session.cpp',
+     '*eventsLost = status == ERROR_SUCCESS ? block.properties.EventsLost : 0;', '*eventsLost = 0;', CMD),
+    ('cmd_disable_step_is_stop', 'tracing/autologger.cpp',
+     'return FailedAt(kStepStopSession, failedStep);', 'return FailedAt(kStepDeleteRegistration, failedStep);', CMD),
+    # console/console_main.cpp
+    ('cmd_no_default_dll_directories', 'console/console_main.cpp',
+     '    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);\n', '', CMD + '|theme_loader_tests'),
+]
+
 # Faults no test under Wine can see.
 KNOWN_MISSES = {
     # The window's own trim limits: only more than 62500 lines in the real view
@@ -688,4 +743,4 @@ KNOWN_MISSES = {
     'log_create_failure_ok',
 }
 
-FAULTS = [f for f in LIVE + CORE + DIALOGS if f[0] not in KNOWN_MISSES]
+FAULTS = [f for f in LIVE + CORE + DIALOGS + CONSOLE if f[0] not in KNOWN_MISSES]
