@@ -52,7 +52,8 @@ struct FileHandle {
 // in lower-case hex. The source is opened so that the session may go on
 // writing it (and Windows rotating it): what the copy holds is what was
 // there while it was read. FALSE + last error; *failedStep names the step.
-BOOL CopyAndHash(const WCHAR* source, const WCHAR* destination, WCHAR* sha256, const WCHAR** failedStep)
+BOOL CopyAndHash(const WCHAR* source, const WCHAR* destination, WCHAR* sha256,
+                 const WCHAR** failedStep)
 {
     Sha256 sha;
     *failedStep = L"computing the SHA-256 of";
@@ -61,8 +62,9 @@ BOOL CopyAndHash(const WCHAR* source, const WCHAR* destination, WCHAR* sha256, c
         return FALSE;
     FileHandle in, out;
     *failedStep = L"reading";
-    in.handle = CreateFileW(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    in.handle =
+        CreateFileW(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (in.handle == INVALID_HANDLE_VALUE)
         return FALSE;
     if (destination != nullptr) {
@@ -84,7 +86,8 @@ BOOL CopyAndHash(const WCHAR* source, const WCHAR* destination, WCHAR* sha256, c
             return FALSE;
         DWORD written = 0;
         *failedStep = L"copying it to";
-        if (out.handle != INVALID_HANDLE_VALUE && !WriteFile(out.handle, chunk.data(), read, &written, nullptr))
+        if (out.handle != INVALID_HANDLE_VALUE &&
+            !WriteFile(out.handle, chunk.data(), read, &written, nullptr))
             return FALSE;
         if (out.handle != INVALID_HANDLE_VALUE && written != read) {
             SetLastError(ERROR_DISK_FULL);  // a disk file is written whole or not at all
@@ -168,7 +171,8 @@ void AppendKeyJson(std::wstring* text, HKEY key)
     for (DWORD index = 0;; ++index) {
         WCHAR name[256];
         DWORD nameUnits = 256;
-        if (RegEnumKeyExW(key, index, name, &nameUnits, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (RegEnumKeyExW(key, index, name, &nameUnits, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
             break;
         HKEY child = nullptr;
         if (RegOpenKeyExW(key, name, 0, KEY_READ, &child) != ERROR_SUCCESS)
@@ -199,8 +203,9 @@ void AppendMachineJson(std::wstring* text)
     auto* rtlGetVersion = reinterpret_cast<LONG(WINAPI*)(RTL_OSVERSIONINFOW*)>(
         GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion"));
     if (rtlGetVersion != nullptr && rtlGetVersion(&version) == 0)
-        Append(text, L",\"windows\":{\"version\":\"%u.%u.%u\",\"build\":%u,\"servicePack\":", version.dwMajorVersion,
-               version.dwMinorVersion, version.dwBuildNumber, version.dwBuildNumber);
+        Append(text, L",\"windows\":{\"version\":\"%u.%u.%u\",\"build\":%u,\"servicePack\":",
+               version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber,
+               version.dwBuildNumber);
     else
         text->append(L",\"windows\":{\"version\":null,\"build\":null,\"servicePack\":");
     AppendJsonString(text, version.szCSDVersion);
@@ -214,7 +219,9 @@ void AppendMachineJson(std::wstring* text)
     text->append(L",\"daylightName\":");
     AppendJsonString(text, zone.DaylightName);
     // Minutes to add to local time for UTC, as Windows counts them.
-    Append(text, L",\"biasMinutes\":%d,\"standardBiasMinutes\":%d,\"daylightBiasMinutes\":%d,\"daylightNow\":%s}",
+    Append(text,
+           L",\"biasMinutes\":%d,\"standardBiasMinutes\":%d,\"daylightBiasMinutes\":%d,"
+           L"\"daylightNow\":%s}",
            (int)zone.Bias, (int)zone.StandardBias, (int)zone.DaylightBias,
            zoneId == TIME_ZONE_ID_DAYLIGHT ? L"true" : L"false");
 }
@@ -240,7 +247,8 @@ int RunBundle(const WCHAR* folder, std::wstring* out, std::wstring* err)
         WCHAR source[MAX_PATH];
         if (FormatBounded(source, MAX_PATH, L"%s\\%s", state.logDirectory, copy.name) <= 0 ||
             FormatBounded(copy.path, MAX_PATH, L"%s\\%s", folder, copy.name) <= 0)
-            return AppendFailure(err, ERROR_FILENAME_EXCED_RANGE, L"bundle: building the paths of %s", copy.name);
+            return AppendFailure(err, ERROR_FILENAME_EXCED_RANGE,
+                                 L"bundle: building the paths of %s", copy.name);
         if (GetFileAttributesW(source) == INVALID_FILE_ATTRIBUTES &&
             (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND)) {
             DeleteFileW(copy.path);
@@ -286,7 +294,8 @@ int RunBundle(const WCHAR* folder, std::wstring* out, std::wstring* err)
     AppendJsonString(&manifest, state.logDirectory);
     WIN32_FILE_ATTRIBUTE_DATA attributes = {};
     GetFileAttributesExW(exportPath, GetFileExInfoStandard, &attributes);
-    Append(&manifest, L",\"export\":{\"name\":\"" BUNDLE_EXPORT_NAME L"\",\"bytes\":%I64u,\"sha256\":\"%s\"},\"files\":[",
+    Append(&manifest, L",\"export\":{\"name\":\"" BUNDLE_EXPORT_NAME L"\",\"bytes\":%I64u,\"sha256\":\"%s\"},"
+                      L"\"files\":[",
            ((ULONG64)attributes.nFileSizeHigh << 32) | attributes.nFileSizeLow, exportHash);
     for (ULONG i = 0; i < copyCount; ++i) {
         if (i > 0)
@@ -300,16 +309,19 @@ int RunBundle(const WCHAR* folder, std::wstring* out, std::wstring* err)
     if (FormatBounded(manifestPath, MAX_PATH, L"%s\\" BUNDLE_MANIFEST_NAME, folder) <= 0) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
     } else {
-        file.handle = CreateFileW(manifestPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        file.handle =
+            CreateFileW(manifestPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     }
     if (file.handle == INVALID_HANDLE_VALUE || !WriteText(file.handle, manifest))
-        return AppendFailure(err, GetLastError(), L"bundle: writing the manifest %s\\" BUNDLE_MANIFEST_NAME, folder);
+        return AppendFailure(err, GetLastError(),
+                             L"bundle: writing the manifest %s\\" BUNDLE_MANIFEST_NAME, folder);
 
     Append(out, L"Bundle written to %s: " BUNDLE_EXPORT_NAME, folder);
     for (ULONG i = 0; i < copyCount; ++i)
         Append(out, L", %s", copies[i].name);
     out->append(L", " BUNDLE_MANIFEST_NAME L".\n");
     if (copyCount == 0)
-        Append(out, L"There is no log file in %s; the manifest records the registration only.\n", state.logDirectory);
+        Append(out, L"There is no log file in %s; the manifest records the registration only.\n",
+               state.logDirectory);
     return CONSOLE_EXIT_DONE;
 }

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#define BUNDLE_EXPORT_NAME    L"QuorvelTrace.txt"
-#define BUNDLE_MANIFEST_NAME  L"manifest.json"
+#define BUNDLE_EXPORT_NAME   L"QuorvelTrace.txt"
+#define BUNDLE_MANIFEST_NAME L"manifest.json"
 
 // Writes the bundle into `folder` (absolute, created with its missing
 // parents); returns the exit code, with what it did in `out` and the

@@ -30,25 +30,34 @@ const WCHAR kUsage[] =
     L"  save FILE            Writes the log files into FILE as one UTF-16 text, as\n"
     L"                       \"Save the log\" does; an existing FILE is replaced.\n"
     L"  bundle FOLDER        Writes into FOLDER (created if missing) the text export\n"
-    L"                       " BUNDLE_EXPORT_NAME L", copies of the log files and " BUNDLE_MANIFEST_NAME L".\n"
+    L"                       " BUNDLE_EXPORT_NAME L", copies of the log files and "
+    BUNDLE_MANIFEST_NAME L".\n"
     L"  --help               Shows this text.\n"
     L"\n"
     L"Exit codes: 0 done, 1 failed, 2 bad arguments, 3 needs administrator rights\n"
     L"(enable, disable, save and bundle run elevated or as SYSTEM; status does not\n"
     L"need it). Redirected output is UTF-8.\n";
 
-enum ConsoleCommand { kCommandHelp, kCommandStatus, kCommandEnable, kCommandDisable, kCommandSave, kCommandBundle };
+enum ConsoleCommand {
+    kCommandHelp,
+    kCommandStatus,
+    kCommandEnable,
+    kCommandDisable,
+    kCommandSave,
+    kCommandBundle
+};
 
 struct ConsoleOptions {
     ConsoleCommand command = kCommandHelp;
     BOOL json = FALSE;
     ULONG level = TRACE_LEVEL_VERBOSE;
-    const WCHAR* target = nullptr;      // FILE or FOLDER
+    const WCHAR* target = nullptr;  // FILE or FOLDER
 };
 
 BOOL IsHelp(const WCHAR* argument)
 {
-    return _wcsicmp(argument, L"--help") == 0 || _wcsicmp(argument, L"-h") == 0 || wcscmp(argument, L"/?") == 0;
+    return _wcsicmp(argument, L"--help") == 0 || _wcsicmp(argument, L"-h") == 0 ||
+           wcscmp(argument, L"/?") == 0;
 }
 
 // FALSE with the reason in `error` when the command line is not one of the usage's.
@@ -118,7 +127,8 @@ BOOL IsElevated(BOOL* elevated)
 {
     HANDLE token = nullptr;
     if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
-        if (GetLastError() != ERROR_NO_TOKEN || !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        if (GetLastError() != ERROR_NO_TOKEN ||
+            !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
             return FALSE;
     }
     TOKEN_ELEVATION elevation = {};
@@ -153,8 +163,8 @@ int RunEnable(ULONG level, std::wstring* out, std::wstring* err)
     if (EnablePersistentTracing(level, &step)) {
         out->append(L"Persistent tracing enabled at ");
         AppendLevelText(out, level);
-        Append(out, L": the file session \"" FILE_SESSION_NAME L"\" writes %s, and Windows starts it again at "
-                    L"every boot.\n", logFile);
+        Append(out, L": the file session \"" FILE_SESSION_NAME L"\" writes %s, and Windows starts it again "
+                    L"at every boot.\n", logFile);
         return CONSOLE_EXIT_DONE;
     }
     DWORD code = GetLastError();
@@ -165,11 +175,12 @@ int RunEnable(ULONG level, std::wstring* out, std::wstring* err)
         if (code == ERROR_ALREADY_EXISTS) {
             out->append(L"Persistent tracing registered at ");
             AppendLevelText(out, level);
-            out->append(L"; the file session \"" FILE_SESSION_NAME L"\" was already running and keeps its "
-                        L"level until the next restart.\n");
+            out->append(L"; the file session \"" FILE_SESSION_NAME L"\" was already running and keeps "
+                        L"its level until the next restart.\n");
             return CONSOLE_EXIT_DONE;
         }
-        return AppendFailure(err, code, L"enable: starting the file session \"" FILE_SESSION_NAME L"\"");
+        return AppendFailure(err, code,
+                             L"enable: starting the file session \"" FILE_SESSION_NAME L"\"");
     case kStepWriteRegistration:
         return AppendFailure(err, code, L"enable: writing the registration HKLM\\" AUTOLOGGER_KEY);
     default:
@@ -184,8 +195,10 @@ int RunDisable(std::wstring* out, std::wstring* err)
     PersistentStep step = kStepNone;
     if (!DisablePersistentTracing(&step)) {
         if (step == kStepStopSession)
-            return AppendFailure(err, GetLastError(), L"disable: stopping the file session \"" FILE_SESSION_NAME L"\"");
-        return AppendFailure(err, GetLastError(), L"disable: removing the registration HKLM\\" AUTOLOGGER_KEY);
+            return AppendFailure(err, GetLastError(),
+                                 L"disable: stopping the file session \"" FILE_SESSION_NAME L"\"");
+        return AppendFailure(err, GetLastError(),
+                             L"disable: removing the registration HKLM\\" AUTOLOGGER_KEY);
     }
     Append(out, L"Persistent tracing disabled: the file session \"" FILE_SESSION_NAME
                 L"\" is stopped and the registration removed; the log files stay in %s.\n",
@@ -216,7 +229,8 @@ int RunSave(const WCHAR* target, std::wstring* out, std::wstring* err)
         return CONSOLE_EXIT_FAILED;
     }
     AppendFailure(err, state.files[0].status, L"save: reading %s", state.files[0].path);
-    err->insert(err->size() - 1, L" No log file could be read; " + std::wstring(path) + L" is empty.");
+    err->insert(err->size() - 1,
+                L" No log file could be read; " + std::wstring(path) + L" is empty.");
     return CONSOLE_EXIT_FAILED;
 }
 
@@ -236,8 +250,9 @@ int RunCommand(const ConsoleOptions& options, std::wstring* out, std::wstring* e
         return AppendFailure(err, GetLastError(), L"reading the process's token");
     if (!elevated) {
         // Never a consent prompt: a remote session or a script cannot answer it.
-        Append(err, CONSOLE_PROGRAM_NAME L": this command needs administrator rights; nothing was done. Run it "
-                    L"from an elevated prompt, or as SYSTEM (Intune, Configuration Manager, a scheduled task).\n");
+        Append(err, CONSOLE_PROGRAM_NAME
+               L": this command needs administrator rights; nothing was done. Run it from an elevated "
+               L"prompt, or as SYSTEM (Intune, Configuration Manager, a scheduled task).\n");
         return CONSOLE_EXIT_NEEDS_ADMIN;
     }
     switch (options.command) {
@@ -250,7 +265,8 @@ int RunCommand(const ConsoleOptions& options, std::wstring* out, std::wstring* e
     default: {
         WCHAR folder[MAX_PATH];
         if (!GetAbsolutePath(options.target, folder))
-            return AppendFailure(err, GetLastError(), L"bundle: resolving the path \"%s\"", options.target);
+            return AppendFailure(err, GetLastError(), L"bundle: resolving the path \"%s\"",
+                                 options.target);
         return RunBundle(folder, out, err);
     }
     }

@@ -8,10 +8,10 @@
 
 #include <string>
 
-#define CONSOLE_EXIT_DONE           0
-#define CONSOLE_EXIT_FAILED         1   // the message names the failing step
-#define CONSOLE_EXIT_BAD_ARGUMENTS  2   // the usage follows the message
-#define CONSOLE_EXIT_NEEDS_ADMIN    3   // refused before anything was done
+#define CONSOLE_EXIT_DONE          0
+#define CONSOLE_EXIT_FAILED        1  // the message names the failing step
+#define CONSOLE_EXIT_BAD_ARGUMENTS 2  // the usage follows the message
+#define CONSOLE_EXIT_NEEDS_ADMIN   3  // refused before anything was done
 
 #define CONSOLE_PROGRAM_NAME L"QuorvelTraceCmd"
 

@@ -10,5 +10,6 @@
 int wmain(int argc, WCHAR** argv)
 {
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    return RunConsoleCommand(argc, argv, GetStdHandle(STD_OUTPUT_HANDLE), GetStdHandle(STD_ERROR_HANDLE));
+    return RunConsoleCommand(argc, argv, GetStdHandle(STD_OUTPUT_HANDLE),
+                             GetStdHandle(STD_ERROR_HANDLE));
 }

@@ -22,9 +22,9 @@ void Append(std::wstring* text, const WCHAR* format, ...)
 void AppendSystemError(std::wstring* text, DWORD code)
 {
     WCHAR* description = nullptr;
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                      FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                                  nullptr, code, 0, (WCHAR*)&description, 0, nullptr);
+    DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+        nullptr, code, 0, (WCHAR*)&description, 0, nullptr);
     // The system's text ends with a line break; the line here goes on.
     while (length > 0 && (description[length - 1] == L'\r' || description[length - 1] == L'\n'))
         description[--length] = L'\0';
@@ -55,8 +55,10 @@ void AppendTime(std::wstring* text, const FILETIME& time, BOOL json)
         text->append(json ? L"null" : L"no date");
         return;
     }
-    Append(text, json ? L"\"%04u-%02u-%02uT%02u:%02u:%02u.%03uZ\"" : L"%04u-%02u-%02u %02u:%02u:%02u.%03u",
-           utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute, utc.wSecond, utc.wMilliseconds);
+    Append(
+        text,
+        json ? L"\"%04u-%02u-%02uT%02u:%02u:%02u.%03uZ\"" : L"%04u-%02u-%02u %02u:%02u:%02u.%03u",
+        utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute, utc.wSecond, utc.wMilliseconds);
 }
 
 BOOL WriteText(HANDLE handle, const std::wstring& text)
@@ -75,11 +77,13 @@ BOOL WriteText(HANDLE handle, const std::wstring& text)
     }
     if (lines.empty())
         return TRUE;
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, lines.data(), (int)lines.size(), nullptr, 0, nullptr, nullptr);
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, lines.data(), (int)lines.size(), nullptr, 0,
+                                    nullptr, nullptr);
     if (bytes <= 0)
         return FALSE;
     std::string utf8(bytes, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, lines.data(), (int)lines.size(), &utf8[0], bytes, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, lines.data(), (int)lines.size(), &utf8[0], bytes, nullptr,
+                        nullptr);
     // A pipe may take less than all at once.
     for (size_t at = 0; at < utf8.size();) {
         DWORD written = 0;

@@ -55,7 +55,8 @@ void AppendRegistrationText(std::wstring* text, const RegistrationState& registr
     } else {
         AppendLevelText(text, registration.level);
         if (registration.providersWithLevel < PROVIDER_COUNT)
-            Append(text, L" for %u of %u providers", registration.providersWithLevel, PROVIDER_COUNT);
+            Append(text, L" for %u of %u providers", registration.providersWithLevel,
+                   PROVIDER_COUNT);
         text->append(L"\n");
     }
 }
@@ -143,7 +144,8 @@ void AppendStatusText(std::wstring* text, const PersistentState& state)
 {
     AppendRegistrationText(text, state.registration);
     AppendSessionText(text, state);
-    Append(text, L"Log files in %s:%s\n", state.logDirectory, state.fileCount == 0 ? L" none" : L"");
+    Append(text, L"Log files in %s:%s\n", state.logDirectory,
+           state.fileCount == 0 ? L" none" : L"");
     for (ULONG i = 0; i < state.fileCount; ++i)
         AppendLogFileText(text, state.files[i]);
 }
@@ -210,7 +212,8 @@ void AppendLogFileJson(std::wstring* text, const LogFileState& file, const WCHAR
         AppendTime(text, file.summary.lastEvent, TRUE);
     else
         text->append(L"null");
-    Append(text, L",\"eventsLost\":%u,\"buffersLost\":%u}", file.summary.eventsLost, file.summary.buffersLost);
+    Append(text, L",\"eventsLost\":%u,\"buffersLost\":%u}", file.summary.eventsLost,
+           file.summary.buffersLost);
 }
 
 void AppendStatusJson(std::wstring* text, const PersistentState& state)

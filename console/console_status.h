@@ -11,29 +11,29 @@
 #include "export/log_export.h"
 #include "export/log_summary.h"
 
-#define LOG_FILE_NAME_UNITS 16   // "Quorvel.etl.008"
+#define LOG_FILE_NAME_UNITS 16  // "Quorvel.etl.008"
 
 // The registration under HKEY_LOCAL_MACHINE, as far as it can be read.
 struct RegistrationState {
-    LONG status;                // 0 registered, 2 (ERROR_FILE_NOT_FOUND) not registered, else the failure
-    ULONG providersWithLevel;   // provider subkeys of the table holding an "EnableLevel"
-    ULONG level;                // the first of them
-    BOOL levelsAgree;           // all of them hold that level
+    LONG status;  // 0 registered, 2 (ERROR_FILE_NOT_FOUND) not registered, else the failure
+    ULONG providersWithLevel;  // provider subkeys of the table holding an "EnableLevel"
+    ULONG level;               // the first of them
+    BOOL levelsAgree;          // all of them hold that level
 };
 
 struct LogFileState {
     WCHAR name[LOG_FILE_NAME_UNITS];
     WCHAR path[MAX_PATH];
-    DWORD status;               // SummarizeLogFile's: 0, or why the file is no readable log
+    DWORD status;  // SummarizeLogFile's: 0, or why the file is no readable log
     LogFileSummary summary;
 };
 
 struct PersistentState {
     RegistrationState registration;
-    ULONG sessionStatus;        // QueryFileSession's: 0 running, 4201 not running, else the failure
+    ULONG sessionStatus;  // QueryFileSession's: 0 running, 4201 not running, else the failure
     ULONG sessionEventsLost;
     WCHAR logDirectory[MAX_PATH];
-    LogFileState files[EXPORT_LOG_FILES];   // Quorvel.etl, then .001 to .008, those that exist
+    LogFileState files[EXPORT_LOG_FILES];  // Quorvel.etl, then .001 to .008, those that exist
     ULONG fileCount;
 };
 

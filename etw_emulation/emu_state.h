@@ -201,6 +201,9 @@ BOOL WriteEmuLogRecord(HANDLE file, std::vector<BYTE>* scratch, const EmuEvent* 
 // OpenTrace of a log file: opens and checks it and fills the consumer's file
 // fields. Win32 status (2, 32, 1392, ...). Any thread, no lock needed.
 ULONG OpenEmuLogFile(EmuConsumer* consumer, LPCWSTR path);
+// The header event of the log file a consumer opened, with the losses its
+// header records. Any thread.
+void BuildLogFileHeaderEvent(const EmuConsumer* consumer, HeaderEvent* out);
 // ProcessTrace of a log file, without emu.lock: the header event, then every
 // record in order. 0 at the end of the file, 1223 after CloseTrace, 1392 at a
 // damaged record, or a read failure.

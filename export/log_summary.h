@@ -12,9 +12,9 @@
 struct LogFileSummary {
     ULONG64 fileBytes;
     ULONG64 events;
-    FILETIME firstEvent, lastEvent;   // as the events carry them (UTC); zero without events
-    ULONG eventsLost;                 // the header's EventsLost
-    ULONG buffersLost;                // the header's BuffersLost
+    FILETIME firstEvent, lastEvent;  // as the events carry them (UTC); zero without events
+    ULONG eventsLost;                // the header's EventsLost
+    ULONG buffersLost;               // the header's BuffersLost
 };
 
 // Fills `summary` (zeroed first). FALSE + last error when the file cannot be

@@ -20,9 +20,10 @@ std::wstring BuildFile(const std::wstring& name) // beside this test
 // console program, run elevated or as SYSTEM from wherever a deployment tool put it, the same without comctl32.
 TEST(ProductImageTest, ImportsOnlyKnownDllsAndKeepsTheirImportsInSystem32)
 {
-    for (const auto& [program, expected] : {std::make_pair(L"QuorvelTrace.exe",
+    for (const auto& [program, expected] :
+        {std::make_pair(L"QuorvelTrace.exe",
              "advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll user32.dll "),
-             std::make_pair(L"QuorvelTraceCmd.exe", "advapi32.dll kernel32.dll msvcrt.dll ")}) {
+            std::make_pair(L"QuorvelTraceCmd.exe", "advapi32.dll kernel32.dll msvcrt.dll ")}) {
         SCOPED_TRACE(expected);
         HMODULE image = LoadLibraryExW(BuildFile(program).c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
         ASSERT_NE(nullptr, image);
@@ -31,7 +32,8 @@ TEST(ProductImageTest, ImportsOnlyKnownDllsAndKeepsTheirImportsInSystem32)
             = ((IMAGE_NT_HEADERS64*)(base + ((IMAGE_DOS_HEADER*)base)->e_lfanew))->OptionalHeader.DataDirectory;
         const IMAGE_DATA_DIRECTORY& load = directory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
         ASSERT_LE(sizeof(IMAGE_LOAD_CONFIG_DIRECTORY64), load.Size);
-        EXPECT_EQ(LOAD_LIBRARY_SEARCH_SYSTEM32, ((IMAGE_LOAD_CONFIG_DIRECTORY64*)(base + load.VirtualAddress))->Reserved1);
+        EXPECT_EQ(
+            LOAD_LIBRARY_SEARCH_SYSTEM32, ((IMAGE_LOAD_CONFIG_DIRECTORY64*)(base + load.VirtualAddress))->Reserved1);
         EXPECT_EQ(0u, directory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].Size);
         std::string imports;
         auto* import = (IMAGE_IMPORT_DESCRIPTOR*)(base + directory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);

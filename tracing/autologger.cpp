@@ -134,8 +134,8 @@ BOOL EnablePersistentTracing(ULONG level, PersistentStep* failedStep)
         SetLastError((DWORD)status);
         return FailedAt(kStepWriteRegistration, failedStep);
     }
-    if (!StartTraceSession(TRUE, level))
-        return FailedAt(kStepStartSession, failedStep);  // StartTraceSession's status stays the last error
+    if (!StartTraceSession(TRUE, level))  // its status stays the last error
+        return FailedAt(kStepStartSession, failedStep);
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
