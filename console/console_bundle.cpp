@@ -232,8 +232,9 @@ int RunBundle(const WCHAR* folder, std::wstring* out, std::wstring* err)
 {
     if (!CreateFolder(folder))
         return AppendFailure(err, GetLastError(), L"bundle: creating the folder %s", folder);
+    // The registration and the session; the files are summarised from their copies.
     PersistentState state;
-    if (!ReadPersistentState(&state))
+    if (!ReadPersistentState(&state, FALSE))
         return AppendFailure(err, GetLastError(), L"bundle: building the log directory's path");
 
     // The raw files first, as close together in time as can be; a copy left

@@ -144,7 +144,7 @@ BOOL IsElevated(BOOL* elevated)
 int RunStatus(const ConsoleOptions& options, std::wstring* out, std::wstring* err)
 {
     PersistentState state;
-    if (!ReadPersistentState(&state))
+    if (!ReadPersistentState(&state, TRUE))
         return AppendFailure(err, GetLastError(), L"building the log directory's path");
     if (options.json) {
         AppendStatusJson(out, state);
@@ -223,7 +223,7 @@ int RunSave(const WCHAR* target, std::wstring* out, std::wstring* err)
     // Every log file that opens gives the export at least its banner: an
     // empty export read none, which a script must not take for a log.
     PersistentState state;
-    if (!ReadPersistentState(&state) || state.fileCount == 0) {
+    if (!ReadPersistentState(&state, TRUE) || state.fileCount == 0) {
         Append(err, CONSOLE_PROGRAM_NAME L": save: there is no log file in %s; %s is empty.\n",
                state.logDirectory, path);
         return CONSOLE_EXIT_FAILED;

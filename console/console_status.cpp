@@ -109,7 +109,7 @@ void FormatLogFileName(int index, WCHAR* out)
         FormatBounded(out, LOG_FILE_NAME_UNITS, L"Quorvel.etl.%03d", index);
 }
 
-BOOL ReadPersistentState(PersistentState* state)
+BOOL ReadPersistentState(PersistentState* state, BOOL withFiles)
 {
     ZeroMemory(state, sizeof(*state));
     ReadRegistration(&state->registration);
@@ -118,7 +118,7 @@ BOOL ReadPersistentState(PersistentState* state)
         SetLastError(ERROR_BAD_PATHNAME);
         return FALSE;
     }
-    for (int i = 0; i < EXPORT_LOG_FILES; ++i) {
+    for (int i = 0; withFiles && i < EXPORT_LOG_FILES; ++i) {
         LogFileState& file = state->files[state->fileCount];
         FormatLogFileName(i, file.name);
         if (FormatBounded(file.path, MAX_PATH, L"%s\\%s", state->logDirectory, file.name) <= 0)

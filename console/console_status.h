@@ -41,8 +41,10 @@ struct PersistentState {
 // added, into LOG_FILE_NAME_UNITS units; `index` from 0 to 8.
 void FormatLogFileName(int index, WCHAR* out);
 
-// FALSE + last error only when the log directory cannot be built.
-BOOL ReadPersistentState(PersistentState* state);
+// With `withFiles`, each log file is summarised (read to its end); without,
+// `files` stays empty. FALSE + last error only when the log directory cannot
+// be built.
+BOOL ReadPersistentState(PersistentState* state, BOOL withFiles);
 
 // "level 5 (Verbose)"; a level without a name as its number only.
 void AppendLevelText(std::wstring* text, ULONG level);
