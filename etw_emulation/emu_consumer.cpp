@@ -47,9 +47,7 @@ static ULONG OpenConsumer(EVENT_TRACE_LOGFILEW* logFile, TRACEHANDLE* handle)
         }
         // OpenTrace reports the file's header to the caller, as Windows does.
         HeaderEvent header;
-        BuildHeaderEvent(consumer->fileSessionName, name, consumer->fileHeader.logFileMode,
-                         consumer->fileHeader.maximumFileSize, consumer->fileHeader.startTime,
-                         &header);
+        BuildLogFileHeaderEvent(consumer, &header);
         logFile->LogfileHeader = header.payload.header;
     }
     consumer->handle = NewHandle();

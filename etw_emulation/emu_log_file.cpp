@@ -134,6 +134,36 @@ ULONG OpenEmuLogFile(EmuConsumer* consumer, LPCWSTR path)
     return ERROR_SUCCESS;
 }
 
+void BuildLogFileHeaderEvent(const EmuConsumer* consumer, HeaderEvent* out)
+{
+    BuildHeaderEvent(consumer->fileSessionName, consumer->logFileName,
+                     consumer->fileHeader.logFileMode, consumer->fileHeader.maximumFileSize,
+                     consumer->fileHeader.startTime, out);
+    out->payload.header.EventsLost = consumer->fileHeader.eventsLost;
+    out->payload.header.BuffersLost = consumer->fileHeader.buffersLost;
+}
+
+ULONG EtwEmuSetLogFileLosses(LPCWSTR path, ULONG eventsLost, ULONG buffersLost)
+{
+    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    EmuLogFileHeader header;
+    ULONG status = ERROR_SUCCESS;
+    if (!ReadExactly(file, &header, sizeof(header)) ||
+        memcmp(header.magic, EMU_LOG_MAGIC, sizeof(header.magic)) != 0) {
+        status = ERROR_FILE_CORRUPT;
+    } else {
+        header.eventsLost = eventsLost;
+        header.buffersLost = buffersLost;
+        if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) != 0 ||
+            !WriteAll(file, &header, sizeof(header)))
+            status = GetLastError();
+    }
+    CloseHandle(file);
+    return status;
+}
+
 static void Deliver(const EmuConsumer* consumer, const EmuEvent* event, const BYTE* base)
 {
     EVENT_TRACE record;
@@ -145,9 +175,7 @@ static void Deliver(const EmuConsumer* consumer, const EmuEvent* event, const BY
 ULONG ReadEmuLogFile(EmuConsumer* consumer)
 {
     HeaderEvent header;
-    BuildHeaderEvent(consumer->fileSessionName, consumer->logFileName,
-                     consumer->fileHeader.logFileMode, consumer->fileHeader.maximumFileSize,
-                     consumer->fileHeader.startTime, &header);
+    BuildLogFileHeaderEvent(consumer, &header);
     Deliver(consumer, &header.event, header.payload.bytes);
 
     // Unparsed bytes are [start, end) of the buffer; records start 8-aligned

@@ -46,9 +46,11 @@ struct EmuLogFileHeader {
     ULONG maximumFileSize;
     GUID sessionGuid;
     ULONG clientContext;        // the session's clock, as in Wnode.ClientContext
+    ULONG eventsLost;           // what the session lost while writing the file,
+    ULONG buffersLost;          // as OpenTrace reports them in LogfileHeader
     ULONG reserved;
 };
-static_assert(sizeof(EmuLogFileHeader) == 56, "log file header layout");
+static_assert(sizeof(EmuLogFileHeader) == 64, "log file header layout");
 
 struct EmuLogRecord {
     ULONG marker;               // EMU_LOG_RECORD_MARKER
@@ -206,6 +208,9 @@ BOOL WriteEmuLogRecord(HANDLE file, std::vector<BYTE>* scratch, const EmuEvent* 
 // OpenTrace of a log file: opens and checks it and fills the consumer's file
 // fields. Win32 status (2, 32, 1392, ...). Any thread, no lock needed.
 ULONG OpenEmuLogFile(EmuConsumer* consumer, LPCWSTR path);
+// The header event of the log file a consumer opened, with the losses its
+// header records. Any thread.
+void BuildLogFileHeaderEvent(const EmuConsumer* consumer, HeaderEvent* out);
 // ProcessTrace of a log file, without emu.lock: the header event, then every
 // record in order. 0 at the end of the file, 1223 after CloseTrace, 1392 at a
 // damaged record, or a read failure.

@@ -47,12 +47,14 @@
 //   ERROR_IO_PENDING until it returns.
 //
 // Log file format (little-endian; every part starts 8-aligned):
-// - file header, 56 bytes: magic "QvEmuEtl" (8 bytes, no terminator),
+// - file header, 64 bytes: magic "QvEmuEtl" (8 bytes, no terminator),
 //   version 2 (ULONG), session name size in bytes (ULONG), start time
 //   (FILETIME UTC, 8 bytes), LogFileMode (ULONG), MaximumFileSize (ULONG),
-//   session GUID (16), the session's Wnode.ClientContext (ULONG), 4 zero
-//   bytes; then the session name, UTF-16 without terminator, padded with
-//   zeros to a multiple of 8 bytes; EtwEmuWriteLogFile writes ClientContext 1;
+//   session GUID (16), the session's Wnode.ClientContext (ULONG), events
+//   lost and buffers lost (ULONG each: what the session lost while writing
+//   the file, as OpenTrace and the header event report them), 4 zero bytes;
+//   then the session name, UTF-16 without terminator, padded with zeros to a
+//   multiple of 8 bytes; EtwEmuWriteLogFile writes ClientContext 1;
 // - one record per event, 48 bytes: marker 0x56455651 "QVEV" (ULONG),
 //   payload size in bytes (ULONG, at most ETW_EMU_QUEUE_BYTES), provider GUID
 //   (16), time stamp as logged (8), process id, thread id (ULONG each),
@@ -171,6 +173,11 @@ struct EtwEmuFileEvent {
 // Win32 status.
 ULONG EtwEmuWriteLogFile(LPCWSTR path, LPCWSTR sessionName, const EtwEmuFileEvent* events,
                          size_t count);
+
+// Sets the events and buffers lost that the header of the log file at `path`
+// records, as Windows does when a session lost some while writing it.
+// Returns a Win32 status (1392 when the file is no emulated log).
+ULONG EtwEmuSetLogFileLosses(LPCWSTR path, ULONG eventsLost, ULONG buffersLost);
 
 // Plays what a restart does to a file session kept by an autologger with
 // `fileMax` (1..16) older files: the running session of that name, if any,

@@ -1,10 +1,7 @@
-// "Save the log": the Save dialog, the export file and the log files in
-// their order.
+// The export file and the log files in their order, without any window, so
+// that the console program links it without the dialogs.
 #include "export/log_export.h"
 
-#include <commdlg.h>
-
-#include "app/error_box.h"
 #include "common/wide_format.h"
 #include "tracing/etw_seam.h"
 #include "tracing/trace_session.h"
@@ -13,8 +10,6 @@
 
 namespace {
 
-// "Text file", "*.txt", "*.*" and the empty string that ends the list.
-const WCHAR kFilter[] = L"Text file\0*.txt\0*.*\0";
 const WCHAR kEqualsLine[] = L"================================================\r\n";
 static_assert(sizeof(kEqualsLine) / sizeof(WCHAR) - 1 == 50, "48 equals signs and CR LF");
 
@@ -88,24 +83,4 @@ BOOL WriteLogExport(const WCHAR* exportPath)
     }
     SetLastError(logExport.status);
     return logExport.status == ERROR_SUCCESS;
-}
-
-void SaveLog(HWND owner)
-{
-    WCHAR name[MAX_PATH] = L"";
-    OPENFILENAMEW dialog = {};
-    dialog.lStructSize = sizeof(dialog);
-    dialog.hwndOwner = owner;
-    dialog.lpstrFilter = kFilter;
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = name;
-    dialog.nMaxFile = MAX_PATH;
-    dialog.lpstrDefExt = L"txt";
-    dialog.Flags = OFN_PATHMUSTEXIST;
-    if (GetSaveFileNameW(&dialog) != 1)
-        return;
-    // Unlike a silent end, the box tells the user that the file is missing
-    // or cut; it comes after the file was closed.
-    if (!WriteLogExport(name))
-        ShowErrorBox(owner, GetLastError(), logExport.failedFile, logExport.failedLine);
 }

@@ -33,20 +33,37 @@ LIVE = [
      r'''EM_LINEINDEX, lines - keptLines - 1, 0);''',
      'live_view_tests'),
     ('view_follows_without_autoscroll', 'live/live_view.cpp',
-     r'''if (liveState.autoScroll && wasAtBottom)''',
-     r'''if (liveState.autoScroll || wasAtBottom)''',
+     r'''} else if (!selected && liveState.autoScroll && place.atEnd) {''',
+     r'''} else if (!selected && (liveState.autoScroll || place.atEnd)) {''',
      'live_view_tests'),
-    ('view_kept_lines_5000', 'live/live_view.h',
-     r'''#define LIVE_VIEW_KEPT_LINES    50000''',
-     r'''#define LIVE_VIEW_KEPT_LINES    5000''',
+    ('view_scroll_point_16_bit', 'live/live_view.cpp',
+     r'''    POINT point = {scrollX, LineTop(view, line) + lineOffset};''',
+     r'''    POINT point = {scrollX, (LineTop(view, line) + lineOffset) & 0xFFFF};''',
+     'live_view_tests'),
+    ('view_trim_shift_ignored', 'live/live_view.cpp',
+     r'''        shift += removedLines;''',
+     r'''        shift += removedLines * 0;''',
+     'live_view_tests'),
+    ('view_idle_tick_builds', 'live/live_view.cpp',
+     r'''liveState.storeLockReady && HasNewLines()) {''',
+     r'''liveState.storeLockReady && (HasNewLines() || TRUE)) {''',
+     'live_view_tests'),
+    ('view_rebuild_always_to_end', 'live/live_view.cpp',
+     r'''    LONG shift = keepPlace ? TextLineCount(view) - rendered : VIEW_OTHER_LINES;''',
+     r'''    LONG shift = keepPlace && FALSE ? TextLineCount(view) - rendered : VIEW_OTHER_LINES;''',
+     'live_commands_tests'),
+    ('view_kept_lines_5000', 'live/live_state.h',
+     r'''#define LIVE_VIEW_KEPT_LINES   50000''',
+     r'''#define LIVE_VIEW_KEPT_LINES   5000''',
      'live_view_tests|live_endurance_tests'),
 
     # --- live/live_window.cpp ---------------------------------------------------
     ('window_copy_all_loses_scroll', 'live/live_window.cpp',
-     r'''    SendMessageW(view, EM_SETSCROLLPOS, 0, (LPARAM)&scrollPoint);
+     r'''    RestoreViewPlace(view, &place);
     SendMessageW(view, WM_SETREDRAW, TRUE, 0);''',
-     r'''    SendMessageW(view, WM_SETREDRAW, TRUE, 0);''',
-     'live_commands_tests'),
+     r'''    (void)place;
+    SendMessageW(view, WM_SETREDRAW, TRUE, 0);''',
+     'live_view_tests'),
     ('window_start_failure_keeps_break', 'live/live_window.cpp',
      r'''            description[--length] = L'\0';''',
      r'''            --length;''',
@@ -85,6 +102,12 @@ LIVE = [
      r'''#define ZONE_QUARTER_TICKS  (15ull * 60 * 10000000)''',
      r'''#define ZONE_QUARTER_TICKS  (15ull * 60 * 100000000)''',
      'line_display_tests'),
+    ('format_zone_never_refreshed', 'live/line_format.cpp',
+     r'''        memset(zoneCache, 0, sizeof(zoneCache));
+    return changed;''',
+     r'''        memset(zoneCache, 0, sizeof(zoneCache));
+    return FALSE;''',
+     'live_view_tests'),
     ('format_origin_component_off_by_one', 'live/line_format.cpp',
      r'''if (q - i < ORIGIN_COLUMN_UNITS + 1)''',
      r'''if (q - i < ORIGIN_COLUMN_UNITS)''',
@@ -191,6 +214,14 @@ LIVE = [
         liveState.showOnlyPid = 0;''',
      r'''            liveState.hiddenPids[liveState.hiddenPidCount++] = pid;''',
      'live_commands_tests'),
+    ('menu_ampersand_kept', 'live/live_context_menu.cpp',
+     r'''            if (*c == L'&')
+                shown[length++] = L'&';
+''', '', 'live_commands_tests'),
+    ('menu_show_all_grey_when_hiding', 'live/live_context_menu.cpp',
+     r'''BOOL filtered = liveState.showOnlyPid != 0 || liveState.hiddenPidCount != 0;''',
+     r'''BOOL filtered = liveState.showOnlyPid != 0;''',
+     'live_commands_tests'),
     ('menu_bare_exe_name_stripped', 'live/live_context_menu.cpp',
      r'''if (length > 4 && _wcsicmp''',
      r'''if (length >= 4 && _wcsicmp''',
@@ -233,8 +264,21 @@ LIVE = [
         error = GetLastError();''',
      'live_commands_tests'),
     ('save_skips_oldest_line', 'live/live_save.cpp',
-     r'''sequence = liveState.totalCount - liveState.heldCount;''',
-     r'''sequence = liveState.totalCount - liveState.heldCount + 1;''',
+     r'''        next = liveState.totalCount - liveState.heldCount;''',
+     r'''        next = liveState.totalCount - liveState.heldCount + 1;''',
+     'live_commands_tests'),
+    ('save_under_lock', 'live/live_save.cpp',
+     r'''        BOOL held = next < end && FillChunk(&chunk, &next, end);
+        if (!WriteChunk(file, &chunk)) {''',
+     r'''        EnterCriticalSection(&liveState.storeLock);
+        BOOL held = next < end && FillChunk(&chunk, &next, end);
+        BOOL wrote = WriteChunk(file, &chunk);
+        LeaveCriticalSection(&liveState.storeLock);
+        if (!wrote) {''',
+     'live_commands_tests'),
+    ('save_dropped_not_counted', 'live/live_save.cpp',
+     r'''        if (*next < resume && PutDroppedNote(chunk, resume - *next))''',
+     r'''        if (*next < resume && (PutDroppedNote(chunk, 0) || TRUE))''',
      'live_commands_tests'),
     ('save_replaces_unasked', 'live/live_save.cpp',
      r'''dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;''',
@@ -294,7 +338,7 @@ LIVE = [
      'autologger_tests'),
     ('autologger_disable_ignores_delete', 'tracing/autologger.cpp',
      r'''    if (!DeleteRegistryTree(path))
-        return FALSE;''',
+        return FailedAt(kStepDeleteRegistration, failedStep);''',
      r'''    DeleteRegistryTree(path);''',
      'autologger_tests'),
     ('autologger_enabled_by_read_access', 'tracing/autologger.cpp',
@@ -396,8 +440,8 @@ LIVE = [
      r'''(level == 0 || level < provider->enableLevel)''',
      'emit_tests'),
 
-    # --- app/main.cpp -------------------------------------------------------------
-    ('main_load_config_default_dirs', 'app/main.cpp',
+    # --- app/main.cpp, common/load_config.h ----------------------------------------
+    ('main_load_config_default_dirs', 'common/load_config.h',
      r'''config.Reserved1 = LOAD_LIBRARY_SEARCH_SYSTEM32;''',
      r'''config.Reserved1 = LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;''',
      'BUILD'),
@@ -613,15 +657,15 @@ DIALOGS = [
      'MessageBoxW(owner, text, caption, MB_ICONINFORMATION)', 'MessageBoxW(owner, text, caption, MB_ICONWARNING)', MD),
     ('error_caption_colon', 'app/error_box.cpp',
      'L"%hs(%d)"', 'L"%hs:%d"', MD),
-    # export/log_export.cpp
-    ('export_error_not_reported', 'export/log_export.cpp',
+    # export/log_save_dialog.cpp, export/log_export.cpp
+    ('export_error_not_reported', 'export/log_save_dialog.cpp',
      '        ShowErrorBox(owner, GetLastError(), logExport.failedFile, logExport.failedLine);\n', '        SetLastError(ERROR_SUCCESS);\n', MD),
     ('create_failure_not_reported', 'export/log_export.cpp',
      '        logExport.status = GetLastError();\n        logExport.failedFile = __FILE__;\n        logExport.failedLine = createLine;\n',
      '        logExport.failedFile = __FILE__;\n        logExport.failedLine = createLine;\n', MD),
     ('export_never_replaces', 'export/log_export.cpp',
      'GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS', 'GENERIC_WRITE, 0, nullptr, CREATE_NEW', MD),
-    ('no_default_extension', 'export/log_export.cpp',
+    ('no_default_extension', 'export/log_save_dialog.cpp',
      '    dialog.lpstrDefExt = L"txt";\n', '', MD),
     ('suffix_two_digits', 'export/log_export.cpp',
      'L".%03d"', 'L".%02d"', MD),
@@ -641,8 +685,8 @@ DIALOGS = [
      '        return 0;', MD),
     ('chunk_not_flushed_at_end', 'export/log_export.cpp',
      '    }\n    FlushExport();\n}', '    }\n}', MD),
-    # app/main.cpp (the loader's settings of the product image)
-    ('load_flags_not_system32', 'app/main.cpp',
+    # common/load_config.h (the loader's settings of the program images)
+    ('load_flags_not_system32', 'common/load_config.h',
      '    config.Reserved1 = LOAD_LIBRARY_SEARCH_SYSTEM32;\n', '', 'BUILD'),
 ]
 
@@ -717,6 +761,61 @@ SUITE = [
     ('three_state_as_push_button', 'theme/theme_window.cpp', '    case BS_3STATE:\n', '', TW),
 ]
 
+# --- the console program and the log file summary ----------------------------
+CMD = 'console_tests'
+
+CONSOLE = [
+    # console/console_commands.cpp
+    ('cmd_bad_arguments_exit_1', 'console/console_commands.cpp',
+     'exitCode = CONSOLE_EXIT_BAD_ARGUMENTS;', 'exitCode = CONSOLE_EXIT_FAILED;', CMD),
+    ('cmd_admin_not_checked', 'console/console_commands.cpp',
+     '    if (!elevated) {', '    if (FALSE) {', CMD),
+    ('cmd_enable_running_is_failure', 'console/console_commands.cpp',
+     'if (code == ERROR_ALREADY_EXISTS) {', 'if (FALSE) {', CMD),
+    ('cmd_save_empty_export_is_success', 'console/console_commands.cpp',
+     '    if (bytes != 0) {', '    if (TRUE) {', CMD),
+    ('cmd_level_accepts_0', 'console/console_commands.cpp',
+     "args[1][0] < L'1'", "args[1][0] < L'0'", CMD),
+    # console/console_output.cpp
+    ('cmd_json_backslash_unescaped', 'console/console_output.cpp',
+     "if (*at == L'\"' || *at == L'\\\\') {", "if (*at == L'\"') {", CMD),
+    ('cmd_json_non_ascii_kept', 'console/console_output.cpp',
+     '*at < 0x20 || *at > 0x7E', '*at < 0x20', CMD),
+    ('cmd_output_lf_only', 'console/console_output.cpp',
+     "        if (unit == L'\\n')\n            lines.push_back(L'\\r');\n", '', CMD),
+    ('cmd_output_ansi', 'console/console_output.cpp',
+     'int bytes = WideCharToMultiByte(CP_UTF8,', 'int bytes = WideCharToMultiByte(CP_ACP,', CMD),
+    # console/console_status.cpp
+    ('cmd_levels_differ_ignored', 'console/console_status.cpp',
+     '        else if (level != state->level)\n            state->levelsAgree = FALSE;\n', '', CMD),
+    ('cmd_registration_opened_for_writing', 'console/console_status.cpp',
+     'AUTOLOGGER_KEY, 0, KEY_READ, &key);', 'AUTOLOGGER_KEY, 0, KEY_READ | KEY_SET_VALUE, &key);', CMD),
+    # console/console_bundle.cpp
+    ('cmd_copy_not_sharing_write', 'console/console_bundle.cpp',
+     'FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE', 'FILE_SHARE_READ', CMD),
+    ('cmd_hash_whole_chunk', 'console/console_bundle.cpp',
+     '(const BYTE*)chunk.data(), read, 0)', '(const BYTE*)chunk.data(), COPY_CHUNK_BYTES, 0)', CMD),
+    ('cmd_stale_copy_kept', 'console/console_bundle.cpp',
+     '            DeleteFileW(copy.path);\n', '', CMD),
+    ('cmd_parents_not_created', 'console/console_bundle.cpp',
+     '        CreateDirectoryW(prefix, nullptr);\n', '', CMD),
+    # export/log_summary.cpp
+    ('cmd_summary_counts_level_0', 'export/log_summary.cpp',
+     ' ||\n        event->Header.Class.Level == 0)', ')', CMD),
+    ('cmd_summary_last_not_kept', 'export/log_summary.cpp',
+     '    summaryInProgress->lastEvent = stamp;\n', '', CMD),
+    ('cmd_summary_losses_not_read', 'export/log_summary.cpp',
+     'summary->eventsLost = logFile.LogfileHeader.EventsLost;', 'summary->eventsLost = 0;', CMD),
+    # tracing/trace_session.cpp, tracing/autologger.cpp
+    ('cmd_session_losses_not_read', 'tracing/trace_session.cpp',
+     '*eventsLost = status == ERROR_SUCCESS ? block.properties.EventsLost : 0;', '*eventsLost = 0;', CMD),
+    ('cmd_disable_step_is_stop', 'tracing/autologger.cpp',
+     'return FailedAt(kStepStopSession, failedStep);', 'return FailedAt(kStepDeleteRegistration, failedStep);', CMD),
+    # console/console_main.cpp
+    ('cmd_no_default_dll_directories', 'console/console_main.cpp',
+     '    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);\n', '', CMD + '|theme_loader_tests'),
+]
+
 # Faults no test under Wine can see.
 KNOWN_MISSES = {
     # The window's own trim limits: only more than 62500 lines in the real view
@@ -732,6 +831,12 @@ KNOWN_MISSES = {
     # and creating a log file never fails in the tests.
     'con_closed_handle_kept',
     'log_create_failure_ok',
+    # Wine lets a filtered token write to HKEY_LOCAL_MACHINE, so a status that
+    # asks for more than read access still reads the registration.
+    'cmd_registration_opened_for_writing',
+    # The console program loads nothing by name itself, and Wine's CryptoAPI
+    # takes its provider by the full path in the registry.
+    'cmd_no_default_dll_directories',
 }
 
-FAULTS = [f for f in LIVE + CORE + DIALOGS + SUITE if f[0] not in KNOWN_MISSES]
+FAULTS = [f for f in LIVE + CORE + DIALOGS + SUITE + CONSOLE if f[0] not in KNOWN_MISSES]

@@ -111,34 +111,45 @@ LONG WriteRegistryValue(const WCHAR* subKey, const WCHAR* valueName, DWORD type,
     return status;
 }
 
-BOOL EnablePersistentTracing(ULONG level)
+namespace {
+
+BOOL FailedAt(PersistentStep step, PersistentStep* failedStep)
+{
+    if (failedStep != nullptr)
+        *failedStep = step;
+    return FALSE;
+}
+
+}  // namespace
+
+BOOL EnablePersistentTracing(ULONG level, PersistentStep* failedStep)
 {
     WCHAR logFile[MAX_PATH];
     if (!GetLogFilePath(logFile, nullptr)) {
         SetLastError(ERROR_BAD_PATHNAME);
-        return FALSE;
+        return FailedAt(kStepLogPath, failedStep);
     }
     LONG status = WriteRegistration(level, logFile);
     if (status != ERROR_SUCCESS) {
         SetLastError((DWORD)status);
-        return FALSE;
+        return FailedAt(kStepWriteRegistration, failedStep);
     }
-    if (!StartTraceSession(TRUE, level))
-        return FALSE;  // StartTraceSession's status stays the last error
+    if (!StartTraceSession(TRUE, level))  // its status stays the last error
+        return FailedAt(kStepStartSession, failedStep);
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
 
-BOOL DisablePersistentTracing()
+BOOL DisablePersistentTracing(PersistentStep* failedStep)
 {
     if (!StopTraceSession(TRUE))
-        return FALSE;
+        return FailedAt(kStepStopSession, failedStep);
     WCHAR path[REGISTRY_PATH_UNITS];
     wcscpy(path, AUTOLOGGER_KEY);
     // A registration that cannot be removed keeps Windows tracing at every
     // boot, so it is reported rather than passed off as disabled.
     if (!DeleteRegistryTree(path))
-        return FALSE;
+        return FailedAt(kStepDeleteRegistration, failedStep);
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }

@@ -9,15 +9,25 @@
 #define GUID_TEXT_UNITS       40
 #define REGISTRY_PATH_UNITS   520
 
+// The step of Enable or Disable that failed, for callers that name it.
+enum PersistentStep {
+    kStepNone,
+    kStepLogPath,               // the log file path could not be built
+    kStepWriteRegistration,
+    kStepStartSession,
+    kStepStopSession,
+    kStepDeleteRegistration,
+};
+
 // Writes the registration with `level` as every provider's "EnableLevel",
-// then starts the file session. FALSE + the last error of the failing step;
-// what was written before it stays.
-BOOL EnablePersistentTracing(ULONG level);
+// then starts the file session. FALSE + the last error of the failing step,
+// which `failedStep` receives when given; what was written before it stays.
+BOOL EnablePersistentTracing(ULONG level, PersistentStep* failedStep = nullptr);
 
 // Stops the file session, then deletes the registration. FALSE + the last
 // error when the stop fails (nothing deleted) or when the key tree cannot be
-// deleted (the stop stays done).
-BOOL DisablePersistentTracing();
+// deleted (the stop stays done); `failedStep` as for Enable.
+BOOL DisablePersistentTracing(PersistentStep* failedStep = nullptr);
 
 // TRUE when the autologger key exists and can be opened; no last error.
 BOOL IsPersistentTracingEnabled();

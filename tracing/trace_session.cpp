@@ -127,11 +127,13 @@ BOOL StartTraceSession(BOOL fileSession, ULONG level)
     return TRUE;
 }
 
-BOOL StopTraceSession(BOOL fileSession)
+namespace {
+
+// The block of every stop and query: both address the session by name.
+void FillControlBlock(SessionBlock* block, BOOL fileSession)
 {
-    SessionBlock block;
-    ZeroMemory(&block, sizeof(block));
-    EVENT_TRACE_PROPERTIES& properties = block.properties;
+    ZeroMemory(block, sizeof(*block));
+    EVENT_TRACE_PROPERTIES& properties = block->properties;
     properties.Wnode.BufferSize = SESSION_BLOCK_BYTES;
     properties.Wnode.Guid = fileSession ? fileSessionGuid : liveSessionGuid;
     properties.Wnode.Flags = WNODE_FLAG_TRACED_GUID;
@@ -139,12 +141,28 @@ BOOL StopTraceSession(BOOL fileSession)
     properties.LoggerNameOffset = SESSION_LOGGER_NAME_OFFSET;
     properties.MaximumFileSize = kFileSessionMaxMegabytes;
     properties.LogFileMode = kStopSessionMode;
+}
 
+}  // namespace
+
+BOOL StopTraceSession(BOOL fileSession)
+{
+    SessionBlock block;
+    FillControlBlock(&block, fileSession);
     ULONG status = EtwControlTrace(0, fileSession ? FILE_SESSION_NAME : LIVE_SESSION_NAME,
-                                   &properties, EVENT_TRACE_CONTROL_STOP);
+                                   &block.properties, EVENT_TRACE_CONTROL_STOP);
     BOOL stopped = status == ERROR_SUCCESS || status == ERROR_WMI_INSTANCE_NOT_FOUND;
     if (!stopped)
         DebugTrace(L"ControlTrace 0x%08x", status);
     SetLastError(status);
     return stopped;
+}
+
+ULONG QueryFileSession(ULONG* eventsLost)
+{
+    SessionBlock block;
+    FillControlBlock(&block, TRUE);
+    ULONG status = EtwControlTrace(0, FILE_SESSION_NAME, &block.properties, EVENT_TRACE_CONTROL_QUERY);
+    *eventsLost = status == ERROR_SUCCESS ? block.properties.EventsLost : 0;
+    return status;
 }

@@ -32,3 +32,8 @@ BOOL StartTraceSession(BOOL fileSession, ULONG level);
 // Stops a session by name. Succeeds when none runs; the last error is then
 // 4201 (ERROR_WMI_INSTANCE_NOT_FOUND).
 BOOL StopTraceSession(BOOL fileSession);
+// Asks ETW about the file session without changing it (EVENT_TRACE_CONTROL_QUERY
+// by name). Returns the query's status: 0 while the session runs, with the
+// events it lost so far in *eventsLost; 4201 (ERROR_WMI_INSTANCE_NOT_FOUND)
+// when it does not run; else the failure (5 without the right to ask).
+ULONG QueryFileSession(ULONG* eventsLost);
