@@ -179,17 +179,17 @@ TEST_F(ConsoleTest, StatusEnableSaveBundleDisable)
                   "Persistent tracing: registered, level 5 (Verbose)\r\n"
                   "File session \"Quorvel\": running, 1 event(s) lost\r\n"
                   "Log files in C:\\windows\\System32\\LogFiles\\WMI:\r\n"
-                  "  Quorvel.etl: 376 bytes, 2 event(s) from 2024-02-29 23:59:59.999 to 2024-03-01 00:00:01.234 "
+                  "  Quorvel.etl: 384 bytes, 2 event(s) from 2024-02-29 23:59:59.999 to 2024-03-01 00:00:01.234 "
                   "UTC, lost while written: 0 event(s), 0 buffer(s)\r\n"
-                  "  Quorvel.etl.001: 15199992 bytes, 200000 event(s) from 2024-03-01 00:00:00.000 to 2024-03-01 "
+                  "  Quorvel.etl.001: 15200000 bytes, 200000 event(s) from 2024-03-01 00:00:00.000 to 2024-03-01 "
                   "00:03:19.999 UTC, lost while written: 7 event(s), 3 buffer(s)\r\n"
                   "  Quorvel.etl.002: 3 bytes, not readable as a log: 0x00000570 - File or directory corrupt.\r\n"),
         Command({L"status"}).All());
     // Without the hashes that the manifest adds at %0 to %2.
     const std::string filesJson
-        = "{\"name\":\"Quorvel.etl\",\"bytes\":376%0,\"events\":2,\"firstEvent\":\"2024-02-29T"
+        = "{\"name\":\"Quorvel.etl\",\"bytes\":384%0,\"events\":2,\"firstEvent\":\"2024-02-29T"
           "23:59:59.999Z\",\"lastEvent\":\"2024-03-01T00:00:01.234Z\",\"eventsLost\":0,"
-          "\"buffersLost\":0},{\"name\":\"Quorvel.etl.001\",\"bytes\":15199992%1,\"events\":"
+          "\"buffersLost\":0},{\"name\":\"Quorvel.etl.001\",\"bytes\":15200000%1,\"events\":"
           "200000,\"firstEvent\":\"2024-03-01T00:00:00.000Z\",\"lastEvent\":\"2024-03-01T00:03:"
           "19.999Z\",\"eventsLost\":7,\"buffersLost\":3},{\"name\":\"Quorvel.etl.002\",\"bytes\":"
           "3%2,\"status\":1392,\"error\":\"0x00000570 - File or directory corrupt.\"}]}\r\n";
