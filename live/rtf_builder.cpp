@@ -1,5 +1,6 @@
 #include "live/rtf_builder.h"
 
+#include <emmintrin.h>
 #include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -167,28 +168,52 @@ static const struct AsciiActions {
     }
 } kAscii;
 
+// Writes one unit as RTF at `out`; returns the end.
+static inline char* EscapeUnit(char* out, WCHAR c)
+{
+    if (c >= 128)
+        return out + WriteUnicodeEscape(out, c);
+    BYTE action = kAscii.action[c];
+    if (action == kCopy) {
+        *out++ = (char)c;
+    } else if (action == kBackslash) {
+        *out++ = '\\';
+        *out++ = (char)c;
+    } else if (action == kTab) {
+        memcpy(out, "\\tab ", 5);
+        out += 5;
+    } else if (action == kBlank) {
+        *out++ = ' ';
+    }
+    return out;
+}
+
 // Writes `count` units of `text` as RTF at `out`, which has room for
-// RTF_MAX_UNIT_BYTES per unit; returns the end.
+// RTF_MAX_UNIT_BYTES per unit; returns the end. Eight units at a time when
+// all eight are plain (32 to 127 but \ { }), narrowed to bytes at once: a
+// rebuild runs under storeLock, and most of a line is plain text.
 static char* EscapeUnits(char* out, const WCHAR* text, size_t count)
 {
-    for (const WCHAR* end = text + count; text < end; ++text) {
-        WCHAR c = *text;
-        if (c >= 128) {
-            out += WriteUnicodeEscape(out, c);
-            continue;
+    const WCHAR* end = text + count;
+    const __m128i belowPlain = _mm_set1_epi16(0x1F), abovePlain = _mm_set1_epi16(0x80);
+    const __m128i backslash = _mm_set1_epi16('\\'), openBrace = _mm_set1_epi16('{');
+    const __m128i closeBrace = _mm_set1_epi16('}');
+    while (text < end) {
+        if (end - text >= 8) {
+            __m128i units = _mm_loadu_si128((const __m128i*)text);
+            // Units from 0x8000 on are negative here, and never plain.
+            __m128i plain = _mm_and_si128(_mm_cmpgt_epi16(units, belowPlain), _mm_cmplt_epi16(units, abovePlain));
+            __m128i special = _mm_or_si128(_mm_cmpeq_epi16(units, backslash),
+                                           _mm_or_si128(_mm_cmpeq_epi16(units, openBrace),
+                                                        _mm_cmpeq_epi16(units, closeBrace)));
+            if (_mm_movemask_epi8(_mm_andnot_si128(special, plain)) == 0xFFFF) {
+                _mm_storel_epi64((__m128i*)out, _mm_packus_epi16(units, units));
+                out += 8;
+                text += 8;
+                continue;
+            }
         }
-        BYTE action = kAscii.action[c];
-        if (action == kCopy) {
-            *out++ = (char)c;
-        } else if (action == kBackslash) {
-            *out++ = '\\';
-            *out++ = (char)c;
-        } else if (action == kTab) {
-            memcpy(out, "\\tab ", 5);
-            out += 5;
-        } else if (action == kBlank) {
-            *out++ = ' ';
-        }
+        out = EscapeUnit(out, *text++);
     }
     return out;
 }

@@ -163,13 +163,27 @@ void* __cdecl FailingRealloc(void*, size_t)
     return nullptr;
 }
 
-TEST(RtfBufferTest, AllocationFailureRefusesEveryLaterAppend)
+TEST(RtfBufferTest, EscapesAndRefusesEveryAppendAfterAFailure)
 {
+    // Runs of eight plain units and single units alike.
+    const struct { const WCHAR* text; const char* rtf; } kEscapes[] = {
+        {L"Reader::Open(42) : card", "Reader::Open(42) : card"},
+        {L"abcdefg{}\\\tx\r\ny~", "abcdefg\\{\\}\\\\\\tab x  y~"},
+        {L"abcdefgh\x00E9\x0080\xFFFF\x7F\x01z", "abcdefgh\\u233?\\u128?\\u-1?\x7Fz"},
+        {L"1234567}1234567{", "1234567\\}1234567\\{"},
+    };
+    for (const auto& c : kEscapes) {
+        RtfBuffer escaped = {};
+        RtfAppendEscaped(&escaped, c.text);
+        EXPECT_STREQ(c.rtf, escaped.data);
+        RtfBufferFree(&escaped);
+    }
+
     RtfBuffer buffer = {};
     RtfAppend(&buffer, "{\\rtf1 kept");
     ASSERT_FALSE(buffer.failed);
-    ASSERT_EQ(RTF_FIRST_CAPACITY, buffer.capacity);
-    std::string big(RTF_FIRST_CAPACITY, 'x');
+    ASSERT_EQ(65536u, buffer.capacity);
+    std::string big(65536, 'x');
     {
         ImportPatch patch("msvcrt.dll", "realloc", (void*)FailingRealloc);
         ASSERT_TRUE(patch.active());
