@@ -169,7 +169,7 @@ TEST(RtfBufferTest, EscapesAndRefusesEveryAppendAfterAFailure)
     const struct { const WCHAR* text; const char* rtf; } kEscapes[] = {
         {L"Reader::Open(42) : card", "Reader::Open(42) : card"},
         {L"abcdefg{}\\\tx\r\ny~", "abcdefg\\{\\}\\\\\\tab x  y~"},
-        {L"abcdefgh\x00E9bcdefgh\x0080\xFFFF\x7F\x01z", "abcdefgh\\u233?bcdefgh\\u128?\\u-1?\x7Fz"},
+        {L"abcdefgh\x00E9" L"bcdefgh\x0080\xFFFF\x7F\x01z", "abcdefgh\\u233?bcdefgh\\u128?\\u-1?\x7Fz"},
         {L"1234567}1234567{", "1234567\\}1234567\\{"},
     };
     for (const auto& c : kEscapes) {
