@@ -286,6 +286,12 @@ LIVE = [
      'live_commands_tests'),
 
     # --- live/rtf_builder.cpp ---------------------------------------------------
+    ('rtf_plain_block_close_brace', 'live/rtf_builder.cpp',
+     r'''closeBrace = _mm_set1_epi16('}');''', r'''closeBrace = _mm_set1_epi16('{');''',
+     'line_display_tests'),
+    ('rtf_plain_block_takes_127', 'live/rtf_builder.cpp',
+     r'''abovePlain = _mm_set1_epi16(0x80);''', r'''abovePlain = _mm_set1_epi16(0x100);''',
+     'line_display_tests'),
     ('rtf_cr_dropped', 'live/rtf_builder.cpp',
      r'''        action['\r'] = kBlank;
 ''',
