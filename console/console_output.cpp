@@ -3,6 +3,8 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+#include "common/system_text.h"
+
 void Append(std::wstring* text, const WCHAR* format, ...)
 {
     va_list args;
@@ -21,15 +23,9 @@ void Append(std::wstring* text, const WCHAR* format, ...)
 
 void AppendSystemError(std::wstring* text, DWORD code)
 {
-    WCHAR* description = nullptr;
-    DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-        nullptr, code, 0, (WCHAR*)&description, 0, nullptr);
-    // The system's text ends with a line break; the line here goes on.
-    while (length > 0 && (description[length - 1] == L'\r' || description[length - 1] == L'\n'))
-        description[--length] = L'\0';
-    Append(text, L"0x%08X - %s", code, length > 0 ? description : L"no description available");
-    LocalFree(description);
+    WCHAR description[SYSTEM_TEXT_UNITS];
+    FormatSystemText(code, description, SYSTEM_TEXT_UNITS);
+    Append(text, L"0x%08X - %s", code, description);
 }
 
 void AppendJsonString(std::wstring* text, const WCHAR* value)

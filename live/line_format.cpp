@@ -3,6 +3,8 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "common/wide_format.h"
+
 #define ORIGIN_COLUMN_UNITS 26
 
 static const WCHAR* LevelTag(const LiveLine* line)
@@ -207,6 +209,18 @@ BOOL RefreshZoneCache()
     if (changed)
         memset(zoneCache, 0, sizeof(zoneCache));
     return changed;
+}
+
+void FormatLocalStamp(const FILETIME* utc, BOOL milliseconds, WCHAR* text, size_t units)
+{
+    SYSTEMTIME universal, local;
+    if (!FileTimeToSystemTime(utc, &universal) || !SystemTimeToTzSpecificLocalTime(nullptr, &universal, &local)) {
+        FormatTruncating(text, units, L"?");
+        return;
+    }
+    FormatTruncating(text, units, milliseconds ? L"%04u-%02u-%02u %02u:%02u:%02u.%03u" : L"%04u-%02u-%02u %02u:%02u:%02u",
+                     local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond,
+                     local.wMilliseconds);
 }
 
 // The local time of day of a UTC time; all zero when it cannot be converted.

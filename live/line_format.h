@@ -14,6 +14,12 @@ BOOL IsLineVisible(const LiveLine* line);
 // differs; TRUE then. GUI thread.
 BOOL RefreshZoneCache();
 
+// "yyyy-mm-dd hh:mm:ss" (with ".mmm" when `milliseconds`) of a UTC time in
+// the local time in force on its date, into `units` units; "?" when it is no
+// date.
+#define LOCAL_STAMP_UNITS 32
+void FormatLocalStamp(const FILETIME* utc, BOOL milliseconds, WCHAR* text, size_t units);
+
 // Writes the fixed-width prefix (time, tag, pid, tid, 26-wide origin) into
 // `prefix` (LINE_PREFIX_UNITS units) and points `body` at the message body
 // inside line->text; valid while storeLock is held.

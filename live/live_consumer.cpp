@@ -44,14 +44,12 @@ static BOOL IsLineBreakUnit(const BYTE* unit)
     return unit[1] == 0 && (unit[0] == '\r' || unit[0] == '\n');
 }
 
-void WINAPI LiveEventCallback(PEVENT_TRACE event)
+WCHAR* TakeEventMessage(const EVENT_TRACE* event)
 {
-    if (event == nullptr)
-        return;
-    if (!IsProviderOfTable(&event->Header.Guid))
-        return;
+    if (event == nullptr || !IsProviderOfTable(&event->Header.Guid))
+        return nullptr;
     if (event->MofData == nullptr || event->MofLength < 2)
-        return;
+        return nullptr;
 
     // An odd last byte is not part of any UTF-16 unit. The message ends at
     // its first NUL: only that much is kept, however long the payload.
@@ -61,13 +59,20 @@ void WINAPI LiveEventCallback(PEVENT_TRACE event)
     while (units > 0 && IsLineBreakUnit(payload + (units - 1) * 2))
         --units;
     if (units == 0)
-        return;
+        return nullptr;
     WCHAR* text = (WCHAR*)malloc((units + 1) * sizeof(WCHAR));
     if (text == nullptr)
-        return;
+        return nullptr;
     memcpy(text, payload, units * sizeof(WCHAR));
     text[units] = L'\0';
+    return text;
+}
 
+void WINAPI LiveEventCallback(PEVENT_TRACE event)
+{
+    WCHAR* text = TakeEventMessage(event);
+    if (text == nullptr)
+        return;
     ULONG64 ticks = (ULONG64)event->Header.TimeStamp.QuadPart;
     FILETIME timestamp;
     if (ticks < kFirstPlausibleTime || ticks >= kFirstImplausibleTime) {

@@ -111,7 +111,7 @@ static BOOL FillChunk(SaveChunk* chunk, ULONG64* next, ULONG64 end)
         if (*next < resume && PutDroppedNote(chunk, resume - *next))
             *next = resume;
         for (; *next >= oldest && *next < end; ++*next) {
-            const LiveLine* line = &liveState.slots[*next % LIVE_SLOT_COUNT];
+            const LiveLine* line = HeldLine(*next);
             if (IsLineVisible(line) && !PutLine(chunk, line))
                 break;
         }

@@ -57,9 +57,13 @@ struct LiveWindowState {
     LayoutEntry layout[LIVE_LAYOUT_ROWS] = {};
 
     // Line store. storeLock guards slots, the counters and the view cursor.
+    // Live, the slots are a ring of LIVE_SLOT_COUNT; viewing log files, they
+    // grow as lines arrive and never wrap.
     CRITICAL_SECTION storeLock = {};
     BOOL storeLockReady = FALSE;
-    LiveLine* slots = nullptr;          // storeLock
+    LiveLine* slots = nullptr;          // storeLock; line s in slot s % slotCount
+    DWORD slotCount = 0;                // storeLock
+    BOOL slotsGrow = FALSE;             // storeLock
     DWORD heldCount = 0;                // storeLock
     ULONG64 totalCount = 0;             // storeLock; sequence number of the next line
     DWORD errorCount = 0;               // storeLock
@@ -77,7 +81,21 @@ struct LiveWindowState {
 
     // Context menu (GUI thread)
     DWORD contextPid = 0;
+
+    // Viewing log files instead of a live session: what is read (null when
+    // live), and what the reader has read so far.
+    const struct LogViewSource* logSource = nullptr;
+    volatile LONG stopReading = FALSE;  // the window closes: read no further
+    BOOL logRead = FALSE;               // storeLock: every file read
+    volatile LONG64 logEvents = 0;      // interlocked: events read
+    FILETIME logFirst = {}, logLast = {};   // storeLock: the earliest and latest of the files held
 };
 
 // Defined in live/live_state.cpp.
 extern LiveWindowState liveState;
+
+// The slot of sequence number `sequence`. storeLock held, slots present.
+inline LiveLine* HeldLine(ULONG64 sequence)
+{
+    return &liveState.slots[sequence % liveState.slotCount];
+}

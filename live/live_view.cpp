@@ -2,6 +2,7 @@
 
 #include <richedit.h>
 
+#include "live/line_format.h"
 #include "live/live_state.h"
 #include "live/status_bar.h"
 #include "res/resource.h"
@@ -15,6 +16,19 @@ static void CountLinesLostBeforeRender()
         liveState.lostBeforeRender += oldest - liveState.nextToRender;
         liveState.nextToRender = oldest;
     }
+}
+
+// Where the newest `lines` visible lines of [from, to) begin: a view that
+// keeps `lines` lines never needs the older ones (a log of millions of
+// lines, or everything a resume after a long pause shows). storeLock held.
+static ULONG64 NewestVisibleFrom(ULONG64 from, ULONG64 to, LONG lines)
+{
+    LONG visible = 0;
+    for (ULONG64 sequence = to; sequence > from; --sequence) {
+        if (IsLineVisible(HeldLine(sequence - 1)) && ++visible == lines)
+            return sequence - 1;
+    }
+    return from;
 }
 
 static BOOL HasNewLines()
@@ -39,8 +53,10 @@ void AppendNewLines(HWND window)
         EnterCriticalSection(&liveState.storeLock);
         if (liveState.slots != nullptr) {
             CountLinesLostBeforeRender();
-            RtfReserveLines(&buffer, liveState.totalCount - liveState.nextToRender);
-            lines = RtfAppendLines(&buffer, liveState.nextToRender, liveState.totalCount);
+            ULONG64 from = NewestVisibleFrom(liveState.nextToRender, liveState.totalCount,
+                                             liveState.viewKeptLines);
+            RtfReserveLines(&buffer, liveState.totalCount - from);
+            lines = RtfAppendLines(&buffer, from, liveState.totalCount);
             RtfAppend(&buffer, "}");
             liveState.nextToRender = liveState.totalCount;
         }
@@ -75,18 +91,19 @@ void RebuildView(HWND window, BOOL keepPlace)
     // Lines that dropped out while the view was paused were never shown:
     // the rebuild must not make them disappear from the count.
     CountLinesLostBeforeRender();
-    RtfReserveLines(&buffer, liveState.heldCount);
     // The view holds the visible lines up to nextToRender, and before them
-    // lines the store may no longer hold: the document starts `shift` lines
-    // further on (or earlier, in a view trimmed below the store's size).
-    ULONG64 oldest = liveState.totalCount - liveState.heldCount;
-    LONG rendered = (LONG)RtfAppendLines(&buffer, oldest, liveState.nextToRender);
-    RtfAppendLines(&buffer, liveState.nextToRender, liveState.totalCount);
+    // lines the document may not hold again: it starts `shift` lines further
+    // on (or earlier, in a view trimmed below the store's size).
+    ULONG64 from = NewestVisibleFrom(liveState.totalCount - liveState.heldCount, liveState.totalCount,
+                                     liveState.viewKeptLines);
+    RtfReserveLines(&buffer, liveState.totalCount - from);
+    ULONG64 rendered = from < liveState.nextToRender ? RtfAppendLines(&buffer, from, liveState.nextToRender) : 0;
+    RtfAppendLines(&buffer, from > liveState.nextToRender ? from : liveState.nextToRender, liveState.totalCount);
     RtfAppend(&buffer, "}");
     liveState.nextToRender = liveState.totalCount;
     LeaveCriticalSection(&liveState.storeLock);
 
-    LONG shift = keepPlace ? TextLineCount(view) - rendered : VIEW_OTHER_LINES;
+    LONG shift = keepPlace ? TextLineCount(view) - (LONG)rendered : VIEW_OTHER_LINES;
     // Even with no visible line: the view then becomes empty.
     StreamIntoView(view, &buffer, TRUE, shift, liveState.viewMaxLines, liveState.viewKeptLines);
     RtfBufferFree(&buffer);

@@ -6,9 +6,11 @@
 #include <wchar.h>
 
 #include "app/main_dialog.h"
+#include "common/system_text.h"
 #include "common/wide_format.h"
 #include "live/line_format.h"
 #include "live/line_store.h"
+#include "live/log_view.h"
 #include "live/live_consumer.h"
 #include "live/live_context_menu.h"
 #include "live/live_layout.h"
@@ -25,6 +27,8 @@
 #define LIVE_FIND_LIMIT         (LIVE_FIND_TEXT_UNITS - 1)
 #define LIVE_FONT_POINTS        9
 #define LIVE_DEFAULT_LEVEL_ITEM 4   // "Verbose"
+#define LOG_VIEW_LEVEL          5   // a log is opened showing every level
+#define LOG_TITLE_UNITS         128
 
 struct LevelItem {
     const WCHAR* text;
@@ -121,20 +125,10 @@ static void FillLevelCombo(HWND window, BYTE level)
 
 static void AddStartFailureLines(DWORD error)
 {
-    WCHAR* description = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                       FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                   nullptr, error, 0, (LPWSTR)&description, 0, nullptr);
-    // The system's text ends with a line break; the line must not.
-    if (description != nullptr) {
-        size_t length = wcslen(description);
-        while (length > 0 && (description[length - 1] == L'\r' || description[length - 1] == L'\n'))
-            description[--length] = L'\0';
-    }
-    AddStatusLine(L"Unable to start the trace (0x%08X - %s)", error,
-                  description != nullptr ? description : L"no description available");
+    WCHAR description[SYSTEM_TEXT_UNITS];
+    FormatSystemText(error, description, SYSTEM_TEXT_UNITS);
+    AddStatusLine(L"Unable to start the trace (0x%08X - %s)", error, description);
     AddStatusLine(L"Note : it is recommended to try again to see if the error persists.");
-    LocalFree(description);
 }
 
 // The live session and its consumer; failures become status lines, the
@@ -169,6 +163,11 @@ static void ResetLiveState(HWND window)
     liveState.contextPid = 0;
     liveState.viewMaxLines = LIVE_VIEW_MAX_LINES;
     liveState.viewKeptLines = LIVE_VIEW_KEPT_LINES;
+    liveState.stopReading = FALSE;
+    liveState.logRead = FALSE;
+    liveState.logEvents = 0;
+    liveState.logFirst = FILETIME{};
+    liveState.logLast = FILETIME{};
     // The zone may have changed while no window listened.
     RefreshZoneCache();
 }
@@ -182,7 +181,32 @@ static void SetWindowIcon(HWND window)
     SendMessageW(window, WM_SETICON, ICON_BIG, (LPARAM)icon);
 }
 
-static INT_PTR OnInitDialog(HWND window, LPARAM level)
+// The log mode's title: the file's name, or how many files.
+static void SetLogTitle(HWND window, const LogViewSource* source)
+{
+    WCHAR title[LOG_TITLE_UNITS];
+    if (source->count == 1) {
+        const WCHAR* name = wcsrchr(source->paths[0], L'\\');
+        FormatTruncating(title, LOG_TITLE_UNITS, L"Log Viewer - %s", name != nullptr ? name + 1 : source->paths[0]);
+    } else {
+        FormatTruncating(title, LOG_TITLE_UNITS, L"Log Viewer - %u files", source->count);
+    }
+    SetWindowTextW(window, title);
+}
+
+// Log files are read instead of a live session; nothing waits to be shown,
+// so there is nothing to pause.
+static void StartLogReading(HWND window, const LogViewSource* source)
+{
+    SetLogTitle(window, source);
+    EnableWindow(GetDlgItem(window, IDC_LIVE_PAUSE), FALSE);
+    liveState.consumerThread = CreateThread(nullptr, 0, LogReaderThreadProc, (LPVOID)source, 0, nullptr);
+    if (liveState.consumerThread == nullptr)
+        AddStatusLine(L"Unable to start the reader thread (0x%08X).", GetLastError());
+}
+
+// `source` null: live tracing at `level`; else the log files it names.
+static INT_PTR OnInitDialog(HWND window, LPARAM level, const LogViewSource* source)
 {
     if (liveState.window != nullptr || liveState.consumerThread != nullptr) {
         ShowLiveMessage(window, L"A live tracing window is already running.", MB_ICONINFORMATION);
@@ -190,8 +214,11 @@ static INT_PTR OnInitDialog(HWND window, LPARAM level)
         return FALSE;
     }
     ResetLiveState(window);
-    if (!CreateLineStore()) {
-        ShowLiveMessage(window, L"Not enough memory to start the live tracing.", MB_ICONERROR);
+    liveState.logSource = source;
+    if (!CreateLineStore(source != nullptr)) {
+        ShowLiveMessage(window, source != nullptr ? L"Not enough memory to view the log."
+                                                  : L"Not enough memory to start the live tracing.",
+                        MB_ICONERROR);
         EndDialog(window, 0);
         return FALSE;
     }
@@ -209,7 +236,10 @@ static INT_PTR OnInitDialog(HWND window, LPARAM level)
                                           window, nullptr, appInstance, nullptr);
     CaptureLiveLayout(window);
 
-    StartLiveTracing((ULONG)level);
+    if (source != nullptr)
+        StartLogReading(window, source);
+    else
+        StartLiveTracing((ULONG)level);
 
     SetTimer(window, LIVE_REFRESH_TIMER, LIVE_REFRESH_MS, nullptr);
     UpdateStatusBar();
@@ -221,6 +251,8 @@ static INT_PTR OnInitDialog(HWND window, LPARAM level)
 
 static void OnPauseResume(HWND window)
 {
+    if (liveState.logSource != nullptr)
+        return;
     liveState.paused = !liveState.paused;
     SetDlgItemTextW(window, IDC_LIVE_PAUSE, liveState.paused ? L"&Resume" : L"&Pause");
     if (liveState.paused)
@@ -375,8 +407,11 @@ static void OnDestroy(HWND window)
 
     KillTimer(window, LIVE_REFRESH_TIMER);
     KillTimer(window, LIVE_FIND_TIMER);
-    // Ends the session, so the consumer's ProcessTrace returns.
-    StopTraceSession(FALSE);
+    // Ends the session, or the reading, so the thread's ProcessTrace returns.
+    if (liveState.logSource != nullptr)
+        StopLogReader();
+    else
+        StopTraceSession(FALSE);
     if (liveState.consumerThread != nullptr &&
         WaitForSingleObject(liveState.consumerThread, LIVE_CONSUMER_WAIT_MS) == WAIT_OBJECT_0) {
         CloseHandle(liveState.consumerThread);
@@ -397,16 +432,20 @@ static void OnDestroy(HWND window)
     }
     liveState.statusBar = nullptr;
     liveState.window = nullptr;
+    liveState.logSource = nullptr;
 }
 
-INT_PTR CALLBACK LiveDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+// Both modes of the window: `source` is the log files to read, given with
+// WM_INITDIALOG only.
+static INT_PTR HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                             const LogViewSource* source)
 {
     INT_PTR themed;
     if (HandleThemeMessage(window, message, wParam, lParam, &themed))
         return themed;
     switch (message) {
     case WM_INITDIALOG:
-        return OnInitDialog(window, lParam);
+        return OnInitDialog(window, source != nullptr ? LOG_VIEW_LEVEL : lParam, source);
     case WM_TIMER:
         OnTimer(window, wParam);
         return TRUE;
@@ -437,4 +476,15 @@ INT_PTR CALLBACK LiveDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         return FALSE;
     }
     return FALSE;
+}
+
+INT_PTR CALLBACK LiveDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return HandleMessage(window, message, wParam, lParam, nullptr);
+}
+
+INT_PTR CALLBACK LogViewDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return HandleMessage(window, message, wParam, lParam,
+                         message == WM_INITDIALOG ? (const LogViewSource*)lParam : nullptr);
 }

@@ -260,7 +260,7 @@ DWORD RtfAppendLines(RtfBuffer* buffer, ULONG64 from, ULONG64 to)
     DWORD count = 0;
     WCHAR prefix[LINE_PREFIX_UNITS];
     for (ULONG64 sequence = from; sequence < to; ++sequence) {
-        const LiveLine* line = &liveState.slots[sequence % LIVE_SLOT_COUNT];
+        const LiveLine* line = HeldLine(sequence);
         if (!IsLineVisible(line))
             continue;
         BOOL bold = line->isStatus == 0 && line->level == 1;

@@ -3,9 +3,11 @@
 #include <commctrl.h>
 
 #include "common/wide_format.h"
+#include "live/line_format.h"
 #include "live/live_state.h"
 
 #define PID_TEXT_UNITS 16
+#define LOG_THIRD_PART_WIDTH 360
 
 // " Captured: N" with the process-filter note, if any.
 static void FormatCapturedText(WCHAR* text, ULONG64 totalCount)
@@ -32,6 +34,25 @@ static void FormatCapturedText(WCHAR* text, ULONG64 totalCount)
                      list);
 }
 
+// Viewing log files: how far the reading is, then the files' time range and
+// their event count.
+static void FormatLogText(WCHAR* text, BOOL read, FILETIME first, FILETIME last)
+{
+    ULONG64 events = (ULONG64)liveState.logEvents;
+    if (!read) {
+        FormatTruncating(text, STATUS_TEXT_UNITS_MAX, L" Reading - %I64u event(s)", events);
+        return;
+    }
+    if (events == 0) {
+        FormatTruncating(text, STATUS_TEXT_UNITS_MAX, L" No event");
+        return;
+    }
+    WCHAR from[LOCAL_STAMP_UNITS], to[LOCAL_STAMP_UNITS];
+    FormatLocalStamp(&first, FALSE, from, LOCAL_STAMP_UNITS);
+    FormatLocalStamp(&last, FALSE, to, LOCAL_STAMP_UNITS);
+    FormatTruncating(text, STATUS_TEXT_UNITS_MAX, L" %s to %s - %I64u event(s)", from, to, events);
+}
+
 void UpdateStatusBar()
 {
     HWND statusBar = liveState.statusBar;
@@ -43,6 +64,8 @@ void UpdateStatusBar()
     DWORD errorCount = liveState.errorCount;
     ULONG64 lost = liveState.lostBeforeRender;
     ULONG64 pending = totalCount > liveState.nextToRender ? totalCount - liveState.nextToRender : 0;
+    BOOL logRead = liveState.logRead;
+    FILETIME logFirst = liveState.logFirst, logLast = liveState.logLast;
     LeaveCriticalSection(&liveState.storeLock);
 
     WCHAR text[STATUS_TEXT_UNITS_MAX];
@@ -52,7 +75,9 @@ void UpdateStatusBar()
     FormatTruncating(text, STATUS_TEXT_UNITS_MAX, L" Errors: %u", errorCount);
     SendMessageW(statusBar, SB_SETTEXTW, 1, (LPARAM)text);
 
-    if (liveState.paused)
+    if (liveState.logSource != nullptr)
+        FormatLogText(text, logRead, logFirst, logLast);
+    else if (liveState.paused)
         FormatTruncating(text, STATUS_TEXT_UNITS_MAX, L" PAUSED - %I64u line(s) pending", pending);
     else if (lost != 0)
         FormatTruncating(text, STATUS_TEXT_UNITS_MAX, L" Running - %I64u line(s) lost (buffer full)",
@@ -70,8 +95,10 @@ void SetStatusBarParts(HWND statusBar)
     GetClientRect(statusBar, &client);
     int width = client.right;
     int edges[STATUS_PART_COUNT];
-    edges[0] = width - 320 > 80 ? width - 320 : 80;
-    edges[1] = width - 210 > edges[0] + 60 ? width - 210 : edges[0] + 60;
+    // The time range of a log takes more room than the run state.
+    int third = liveState.logSource != nullptr ? LOG_THIRD_PART_WIDTH : 210;
+    edges[0] = width - (third + 110) > 80 ? width - (third + 110) : 80;
+    edges[1] = width - third > edges[0] + 60 ? width - third : edges[0] + 60;
     edges[2] = -1;
     SendMessageW(statusBar, SB_SETPARTS, STATUS_PART_COUNT, (LPARAM)edges);
 }

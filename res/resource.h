@@ -13,6 +13,7 @@
 #define IDC_SAVE_LOG            1003
 #define IDC_LIVE_TRACING        1004
 #define IDC_LEVEL               1005
+#define IDC_VIEW_LOG            1006
 #define IDC_PERSISTENT_STATUS   1024
 #define IDC_ADVANCED            1026
 #define IDC_BANNER              1040

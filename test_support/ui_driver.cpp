@@ -1,5 +1,7 @@
 #include "test_support/ui_driver.h"
 
+#include <richedit.h>
+
 #include <vector>
 
 namespace {
@@ -103,6 +105,13 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
 
 UiDialogRun* StartModalDialog(int templateId, DLGPROC proc, LPARAM param, HWND owner)
 {
+    return StartUiThread([=] {
+        return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), owner, proc, param);
+    });
+}
+
+UiDialogRun* StartUiThread(const std::function<INT_PTR()>& body)
+{
     static bool registered = false;
     if (!registered) {
         WNDCLASSW invokerClass = {};
@@ -113,9 +122,7 @@ UiDialogRun* StartModalDialog(int templateId, DLGPROC proc, LPARAM param, HWND o
         registered = true;
     }
     UiDialogRun* run = new UiDialogRun;
-    run->body = [=] {
-        return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), owner, proc, param);
-    };
+    run->body = body;
     run->thread = CreateThread(nullptr, 0, UiThreadProc, run, 0, &run->threadId);
     WaitUntil([run] { return run->invoker != nullptr || WaitForSingleObject(run->thread, 0) == WAIT_OBJECT_0; });
     return run;
@@ -155,6 +162,24 @@ HWND WaitForWindow(const WCHAR* className, const WCHAR* title, HWND owner, DWORD
 bool WaitForWindowGone(HWND window, DWORD timeoutMs)
 {
     return WaitUntil([window] { return !IsWindow(window); }, timeoutMs);
+}
+
+std::vector<std::wstring> RichEditLines(HWND control)
+{
+    GETTEXTLENGTHEX lengthQuery = {GTL_NUMCHARS | GTL_PRECISE, 1200};
+    std::vector<WCHAR> text(SendMessageW(control, EM_GETTEXTLENGTHEX, (WPARAM)&lengthQuery, 0) + 1);
+    GETTEXTEX query = {(DWORD)(text.size() * sizeof(WCHAR)), GT_DEFAULT, 1200, nullptr, nullptr};
+    SendMessageW(control, EM_GETTEXTEX, (WPARAM)&query, (LPARAM)text.data());
+    std::vector<std::wstring> lines(1);
+    for (const WCHAR* c = text.data(); *c != L'\0'; ++c) {
+        if (*c == L'\r')
+            lines.emplace_back();
+        else if (*c != L'\n')
+            lines.back() += *c;
+    }
+    if (lines.back().empty())
+        lines.pop_back();
+    return lines;
 }
 
 std::wstring WindowText(HWND window)

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #define UI_WAIT_MS 30000   // a hang guard: every wait ends as soon as its condition holds
 
@@ -24,6 +25,8 @@ struct UiDialogRun {
 // Runs template `templateId` of the test executable with `proc` on a new UI
 // thread; end it with FinishUiThread.
 UiDialogRun* StartModalDialog(int templateId, DLGPROC proc, LPARAM param, HWND owner = nullptr);
+// Runs `body` (which runs its own modal loop) on a new UI thread.
+UiDialogRun* StartUiThread(const std::function<INT_PTR()>& body);
 // Waits for the UI thread to end; returns the body's result, or -2 on timeout
 // (the run is then leaked rather than freed under a running thread).
 INT_PTR FinishUiThread(UiDialogRun* run, DWORD timeoutMs = UI_WAIT_MS);
@@ -38,6 +41,9 @@ HWND FindTopWindow(const WCHAR* className, const WCHAR* title, HWND owner = null
 bool WaitForWindowGone(HWND window, DWORD timeoutMs = UI_WAIT_MS);
 
 std::wstring WindowText(HWND window);
+// A rich-edit control's text, one string per line (the empty paragraph that
+// ends every rich text left out).
+std::vector<std::wstring> RichEditLines(HWND control);
 std::wstring ItemText(HWND dialog, int id);
 
 // Posts BM_CLICK, so a modal box the click opens does not block the test.

@@ -112,25 +112,8 @@ protected:
         return line.size() > kBodyColumn ? line.substr(kBodyColumn) : L"";
     }
 
-    // The view's text, one string per line (the empty paragraph that ends
-    // every rich text left out), and what follows the prefix columns.
-    std::vector<std::wstring> Lines()
-    {
-        GETTEXTLENGTHEX lengthQuery = {GTL_NUMCHARS | GTL_PRECISE, 1200};
-        std::vector<WCHAR> text(SendMessageW(view, EM_GETTEXTLENGTHEX, (WPARAM)&lengthQuery, 0) + 1);
-        GETTEXTEX query = {(DWORD)(text.size() * sizeof(WCHAR)), GT_DEFAULT, 1200, nullptr, nullptr};
-        SendMessageW(view, EM_GETTEXTEX, (WPARAM)&query, (LPARAM)text.data());
-        std::vector<std::wstring> lines(1);
-        for (const WCHAR* c = text.data(); *c != L'\0'; ++c) {
-            if (*c == L'\r')
-                lines.emplace_back();
-            else if (*c != L'\n')
-                lines.back() += *c;
-        }
-        if (lines.back().empty())
-            lines.pop_back();
-        return lines;
-    }
+    // The view's lines, and what follows the prefix columns.
+    std::vector<std::wstring> Lines() { return RichEditLines(view); }
     std::vector<std::wstring> Bodies()
     {
         std::vector<std::wstring> bodies;

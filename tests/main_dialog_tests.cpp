@@ -1,6 +1,8 @@
 // The main dialog as a user sees it, "Save the log" with the export's exact bytes included.
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
 #include <regex>
 
 #include "app/advanced_panel.h"
@@ -132,7 +134,7 @@ TEST_F(MainDialogTest, OpensLiveTracingAndUnfoldsTheAdvancedPanel)
     for (bool expanded : {false, true, false}) {
         SCOPED_TRACE(expanded ? "unfolded" : "folded");
         EXPECT_EQ(expanded ? L"Advanced <<" : L"Advanced >>", ItemText(dialog, IDC_ADVANCED));
-        for (int id : {IDC_ENABLE, IDC_DISABLE, IDC_SAVE_LOG, IDC_PERSISTENT_STATUS})
+        for (int id : {IDC_ENABLE, IDC_DISABLE, IDC_SAVE_LOG, IDC_VIEW_LOG, IDC_PERSISTENT_STATUS})
             EXPECT_EQ(expanded, IsWindowVisible(GetDlgItem(dialog, id)) != FALSE) << "control " << id;
         RECT work, window, size = {7, 156, 329, 274}; // the button's left and bottom, the template's size
         SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
@@ -206,6 +208,13 @@ TEST_F(MainDialogTest, EnableLogSaveReadBack)
     ASSERT_TRUE(WaitUntil([&] { return PathExists(output / L"empty.txt"); }));
     RunOnUiThread(run, [] {}); // once the export is done
     EXPECT_EQ("", ReadFileBytes(output / L"empty.txt"));
+    ClickButton(dialog, IDC_VIEW_LOG);
+    HWND viewer = WaitForWindow(L"#32770", L"Log Viewer - 9 files", dialog);
+    std::wstring folder = LogPath(0).substr(0, LogPath(0).rfind(L'\\'));
+    EXPECT_TRUE(WaitUntil([&] { return RichEditLines(GetDlgItem(viewer, IDC_LIVE_VIEW)).size() == 1; }));
+    EXPECT_EQ(L"No log file in " + folder + L".", RichEditLines(GetDlgItem(viewer, IDC_LIVE_VIEW))[0].substr(62));
+    CloseWithCloseBox(viewer);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(viewer) && IsWindowEnabled(dialog); }));
     ClickButton(dialog, IDC_ENABLE); // the status follows once the providers are enabled
     ASSERT_TRUE(WaitUntil([&] { return ItemText(dialog, IDC_PERSISTENT_STATUS) == kEnabled; }));
     const std::tuple<LONGLONG, UCHAR, std::string> kEvents[]
@@ -251,7 +260,7 @@ TEST_F(MainDialogTest, EnableLogSaveReadBack)
         return GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &file) && file.nFileSizeLow != 300000;
     }));
     EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(path) == expected; })) << ReadFileBytes(path).size();
-    CloseHandle(held);
+
     std::wstring opened; // the file session's files, not real time, time stamps as dates (mode 0); each closed
     int closed = 0;
     for (EtwEmuCall call; EtwEmuGetCall(calls++, &call);) {
@@ -263,6 +272,58 @@ TEST_F(MainDialogTest, EnableLogSaveReadBack)
     EXPECT_EQ(L"Quorvel 0 0; Quorvel 0 0; Quorvel 0 0; Quorvel 0 0; Quorvel 0 1392; Quorvel 0 32; Quorvel 0 0; "
               L"Quorvel 0 0; Quorvel 0 0; ", opened);
     EXPECT_EQ(7, closed);
+
+    // Alt+V: the same files in the log view, oldest first, with their levels, processes and threads.
+    EXPECT_EQ(L"&View the log", ItemText(dialog, IDC_VIEW_LOG));
+    PostMessageW(GetDlgItem(dialog, IDC_SAVE_LOG), WM_SYSCHAR, L'v', 0x20000000);
+    viewer = WaitForWindow(L"#32770", L"Log Viewer - 9 files", dialog);
+    ASSERT_NE(nullptr, viewer);
+    auto logFile = [&](int n, const std::wstring& range) {
+        return L"Log file " + LogPath(n) + (range.empty() ? L": no event." : L": " + range + L".");
+    };
+    const std::wstring kOne = L"1 event(s) from 2024-03-01 01:00:00.000 to 2024-03-01 01:00:00.000";
+    const std::wstring kSpaces(34, L' ');
+    std::vector<std::wstring> shown = {logFile(8, kOne), L"01:00:00.000  INF    4242:77" + kSpaces + L"older 7",
+        logFile(7, kOne), L"older 6",
+        L"Reading stopped part way through the log file " + LogPath(7) + L" (0x00000570 - File or directory corrupt.).",
+        logFile(6, L""), L"Unable to read the log file " + LogPath(5) + L" (0x00000020 - Sharing violation.).",
+        L"Unable to read the log file " + LogPath(4) + L" (0x00000570 - File or directory corrupt.).", logFile(3, kOne),
+        L"older 2", logFile(2, kOne), L"older 1",
+        logFile(1, L"7 event(s) from 2024-03-01 00:59:59.999 to 2024-03-01 01:00:00.000"),
+        L"00:59:59.999  INF       1:2       Reader::Open(42)            card inserted",
+        L"01:00:00.000  ***       1:2" + std::wstring(35, L' ') + L"level 0", L"a;b;c", L"AB", L"ab",
+        L"00:00:00.000  INF       1:2" + std::wstring(35, L' ') + L"no date", std::wstring(600000, L'x'), logFile(0, kOne),
+        L"01:00:00.000  ERR       1:2       Pin::Verify(7)              wrong PIN"};
+    HWND text = GetDlgItem(viewer, IDC_LIVE_VIEW);
+    std::vector<std::wstring> lines;
+    EXPECT_TRUE(WaitUntil([&] { return (lines = RichEditLines(text)).size() == shown.size(); }));
+    for (size_t i = 0; i < lines.size() && i < shown.size(); ++i) // bodies, or whole lines where columns matter
+        EXPECT_EQ(shown[i], shown[i][2] == L':' ? lines[i] : lines[i].substr(std::min<size_t>(62, lines[i].size())))
+            << i;
+    HWND bar = FindWindowExW(viewer, nullptr, STATUSCLASSNAMEW, nullptr);
+    WCHAR range[128] = L"";
+    SendMessageW(bar, SB_GETTEXTW, 2, (LPARAM)range);
+    EXPECT_STREQ(L" 2024-03-01 00:59:59 to 2024-03-01 01:00:00 - 12 event(s)", range);
+    CloseWithCloseBox(viewer);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(viewer) && IsWindowEnabled(dialog); }));
+    // Two files dropped from Explorer, first events alike: in the order dropped.
+    std::wstring names = LogPath(2) + L'\0' + LogPath(8) + L'\0' + L'\0';
+    HGLOBAL drop = GlobalAlloc(GHND, sizeof(DROPFILES) + names.size() * sizeof(WCHAR));
+    auto* files = (DROPFILES*)GlobalLock(drop);
+    files->pFiles = sizeof(DROPFILES);
+    files->fWide = TRUE;
+    memcpy(files + 1, names.data(), names.size() * sizeof(WCHAR));
+    GlobalUnlock(drop);
+    PostMessageW(dialog, WM_DROPFILES, (WPARAM)drop, 0);
+    viewer = WaitForWindow(L"#32770", L"Log Viewer - 2 files", dialog);
+    text = GetDlgItem(viewer, IDC_LIVE_VIEW);
+    shown = {logFile(2, kOne), L"older 1", logFile(8, kOne), L"older 7"};
+    EXPECT_TRUE(WaitUntil([&] { return (lines = RichEditLines(text)).size() == 4; }));
+    for (size_t i = 0; i < lines.size(); ++i)
+        EXPECT_EQ(shown[i], lines[i].substr(std::min<size_t>(62, lines[i].size()))) << i;
+    CloseWithCloseBox(viewer);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(viewer) && IsWindowEnabled(dialog); }));
+    CloseHandle(held);
 
     ImportPatch writeFile("kernel32.dll", "WriteFile", (void*)SecondWriteShort);
     realWriteFile = writeFile.original<decltype(&WriteFile)>();

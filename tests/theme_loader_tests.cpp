@@ -24,7 +24,8 @@ std::wstring BuildFile(const std::wstring& name) // beside this test
 TEST(ProductImageTest, ImportsOnlyKnownDllsAndKeepsTheirImportsInSystem32)
 {
     const struct { const WCHAR* program; const char* imports; const char* level; const char* controls; } kPrograms[] = {
-        {L"QuorvelTrace.exe", "advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll user32.dll ",
+        {L"QuorvelTrace.exe",
+         "advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll shell32.dll user32.dll ",
          R"(<requestedExecutionLevel level="requireAdministrator")",
          R"(name="Microsoft.Windows.Common-Controls" version="6.0.0.0")"},
         {L"QuorvelTraceCmd.exe", "advapi32.dll kernel32.dll msvcrt.dll ", R"(<requestedExecutionLevel level="asInvoker")",

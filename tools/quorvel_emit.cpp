@@ -12,6 +12,7 @@
 #include <evntrace.h>
 #include <stdio.h>
 
+#include "common/system_text.h"
 #include "tools/emit_options.h"
 #include "tracing/trace_session.h"
 
@@ -55,16 +56,9 @@ struct EmitTotals {
 // string is "%ls".
 static void ReportFailure(const WCHAR* call, ULONG status)
 {
-    WCHAR* description = nullptr;
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                      FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                                  nullptr, status, 0, (LPWSTR)&description, 0, nullptr);
-    // Without the line break that ends the system's text.
-    while (length > 0 && (description[length - 1] == L'\r' || description[length - 1] == L'\n'))
-        description[--length] = L'\0';
-    fwprintf(stderr, L"QuorvelEmit: %ls failed: 0x%08lX - %ls\n", call, status,
-             length > 0 ? description : L"no description available");
-    LocalFree(description);
+    WCHAR description[SYSTEM_TEXT_UNITS];
+    FormatSystemText(status, description, SYSTEM_TEXT_UNITS);
+    fwprintf(stderr, L"QuorvelEmit: %ls failed: 0x%08lX - %ls\n", call, status, description);
 }
 
 // --- Provider side --------------------------------------------------------
