@@ -143,7 +143,7 @@ TEST_F(ThemeTest, BothDialogsFollowTheSettingAtStartAndWhenItChanges)
 {
     const std::wstring explorer = L"DarkMode_Explorer|null; ", cfd = L"DarkMode_CFD|null; ",
                        button = L"DarkMode_DarkTheme|null; ", light = L"null|null; ";
-    const std::wstring dark = button + explorer + cfd + explorer + button + explorer + explorer + explorer;
+    const std::wstring dark = button + explorer + cfd + explorer + button + explorer + explorer + explorer + explorer;
     const struct {
         bool dark;
         const WCHAR* text;
@@ -152,7 +152,7 @@ TEST_F(ThemeTest, BothDialogsFollowTheSettingAtStartAndWhenItChanges)
         {true, nullptr, L""}, {true, L"Policy", L""}, {true, L"immersivecolorset", L""},
         {true, L"ImmersiveColorSet", L"version; opt-in 1 ; title bar 20 1 4 ; 1 closed; " + dark},
         {false, L"ImmersiveColorSet",
-            L"title bar 20 0 4 ; " + light + light + light + light + light + light + light + light},
+            L"title bar 20 0 4 ; " + light + light + light + light + light + light + light + light + light},
         {true, L"ImmersiveColorSet", L"title bar 20 1 4 ; " + dark}, // opted in and probed once only
     };
     setting.SetDark(false);
