@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <stdio.h>
 
+#include <string>
+
 // Seconds on the performance counter.
 inline double BenchSeconds()
 {
@@ -45,3 +47,12 @@ void RunViewBenchmarks();
 
 // "Save the log" of an emulated log file of 1,000,000 events (export_bench.cpp).
 void RunExportBenchmark();
+
+// Writes an emulated log file of `count` synthetic events, one a millisecond
+// (export_bench.cpp); FALSE when it could not be written.
+bool WriteBenchLog(const std::wstring& path, ULONG count);
+
+// The log view on the export benchmark's log file of `events` events, beside
+// the reading of that file alone (`readOnlySeconds`), then the time until a
+// window on a log of 300000 events shows its first lines (log_view_bench.cpp).
+void RunLogViewBenchmarks(const std::wstring& log, ULONG events, double readOnlySeconds);

@@ -23,8 +23,10 @@ const DWORD kBaselineChunk = 64 * 1024;
 // 2024-01-01 00:00 UTC onwards, one event per millisecond.
 const LONGLONG kFirstStamp = 133485408000000000ll;
 
-// Writes the log file; FALSE when it could not be written.
-bool WriteBenchLog(const std::wstring& path)
+}  // namespace
+
+// Writes a log file of `count` events; FALSE when it could not be written.
+bool WriteBenchLog(const std::wstring& path, ULONG count)
 {
     std::vector<WCHAR> texts;
     std::vector<size_t> offsets(kDistinctEvents);
@@ -34,8 +36,8 @@ bool WriteBenchLog(const std::wstring& path)
         offsets[i] = texts.size();
         texts.insert(texts.end(), described[i].text, described[i].text + described[i].textLength + 1);
     }
-    std::vector<EtwEmuFileEvent> events(kExportEvents);
-    for (ULONG i = 0; i < kExportEvents; ++i) {
+    std::vector<EtwEmuFileEvent> events(count);
+    for (ULONG i = 0; i < count; ++i) {
         const SyntheticEvent& source = described[i % kDistinctEvents];
         EtwEmuFileEvent& event = events[i];
         event.provider = providerTable[source.providerIndex];
@@ -48,6 +50,8 @@ bool WriteBenchLog(const std::wstring& path)
     }
     return EtwEmuWriteLogFile(path.c_str(), FILE_SESSION_NAME, events.data(), events.size()) == 0;
 }
+
+namespace {
 
 // The export of one log file as "Save the log" makes it: seconds, or -1.
 double TimeExport(const std::wstring& log, const std::wstring& out)
@@ -123,7 +127,7 @@ void RunExportBenchmark()
     GetTempPathW(MAX_PATH, temp);
     std::wstring base = std::wstring(temp) + L"qvbench-export-" + std::to_wstring(GetCurrentProcessId());
     std::wstring log = base + L".etl", exported = base + L".txt", copy = base + L"-copy.txt";
-    if (!WriteBenchLog(log)) {
+    if (!WriteBenchLog(log, kExportEvents)) {
         printf("export benchmark: the log file could not be written (%lu)\n", GetLastError());
         return;
     }
@@ -139,6 +143,7 @@ void RunExportBenchmark()
         ReportFigure("export_write_64k_events_per_s", kExportEvents / baselineSeconds, "events/s");
         ReportFigure("export_vs_write_64k", exportSeconds / baselineSeconds, "x");
         ReportFigure("export_read_only_events_per_s", kExportEvents / readSeconds, "events/s");
+        RunLogViewBenchmarks(log, kExportEvents, readSeconds);
     }
     DeleteFileW(log.c_str());
     DeleteFileW(exported.c_str());

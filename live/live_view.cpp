@@ -7,6 +7,8 @@
 #include "live/status_bar.h"
 #include "res/resource.h"
 
+#define LOG_VIEW_LINES_PER_TICK 2000
+
 // Counts the lines that dropped out of the store before the view showed
 // them and moves the cursor to the oldest held line. storeLock held.
 static void CountLinesLostBeforeRender()
@@ -29,6 +31,17 @@ static ULONG64 NewestVisibleFrom(ULONG64 from, ULONG64 to, LONG lines)
             return sequence - 1;
     }
     return from;
+}
+
+// Where `lines` visible lines from `from` on end, `to` at most. storeLock held.
+static ULONG64 VisibleSpanEnd(ULONG64 from, ULONG64 to, LONG lines)
+{
+    LONG visible = 0;
+    for (ULONG64 sequence = from; sequence < to; ++sequence) {
+        if (IsLineVisible(HeldLine(sequence)) && ++visible == lines)
+            return sequence + 1;
+    }
+    return to;
 }
 
 static BOOL HasNewLines()
@@ -55,10 +68,16 @@ void AppendNewLines(HWND window)
             CountLinesLostBeforeRender();
             ULONG64 from = NewestVisibleFrom(liveState.nextToRender, liveState.totalCount,
                                              liveState.viewKeptLines);
-            RtfReserveLines(&buffer, liveState.totalCount - from);
-            lines = RtfAppendLines(&buffer, from, liveState.totalCount);
+            // A log file comes in whole: its lines go into the view a part
+            // each tick, so that the first show at once and the window
+            // answers between the parts.
+            ULONG64 to = liveState.logSource != nullptr
+                             ? VisibleSpanEnd(from, liveState.totalCount, LOG_VIEW_LINES_PER_TICK)
+                             : liveState.totalCount;
+            RtfReserveLines(&buffer, to - from);
+            lines = RtfAppendLines(&buffer, from, to);
             RtfAppend(&buffer, "}");
-            liveState.nextToRender = liveState.totalCount;
+            liveState.nextToRender = to;
         }
         LeaveCriticalSection(&liveState.storeLock);
         if (lines > 0)
