@@ -113,7 +113,9 @@ BOOL ReadPersistentState(PersistentState* state, BOOL withFiles)
 {
     ZeroMemory(state, sizeof(*state));
     ReadRegistration(&state->registration);
-    state->sessionStatus = QueryFileSession(&state->sessionEventsLost);
+    TraceSessionLosses losses;
+    state->sessionStatus = QueryTraceSession(TRUE, &losses);
+    state->sessionEventsLost = losses.eventsLost;
     if (!GetLogDirectory(state->logDirectory)) {
         SetLastError(ERROR_BAD_PATHNAME);
         return FALSE;

@@ -30,7 +30,7 @@ struct LogFileState {
 
 struct PersistentState {
     RegistrationState registration;
-    ULONG sessionStatus;  // QueryFileSession's: 0 running, 4201 not running, else the failure
+    ULONG sessionStatus;  // QueryTraceSession's: 0 running, 4201 not running, else the failure
     ULONG sessionEventsLost;
     WCHAR logDirectory[MAX_PATH];
     LogFileState files[EXPORT_LOG_FILES];  // Quorvel.etl, then .001 to .008, those that exist

@@ -4,6 +4,11 @@
 
 #include <string.h>
 
+static ULONG Clamp32(ULONG64 count)
+{
+    return count > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<ULONG>(count);
+}
+
 static const GUID kNullGuid = {};
 
 static const ULONG kPropertiesBytes = sizeof(EVENT_TRACE_PROPERTIES);
@@ -200,8 +205,9 @@ static ULONG ControlSession(TRACEHANDLE handle, LPCWSTR name, EVENT_TRACE_PROPER
     block->Wnode.ClientContext = session->clientContext;
     block->LogFileMode = session->logFileMode;
     block->MaximumFileSize = session->maximumFileSize;
-    block->EventsLost = session->eventsLost > 0xFFFFFFFFu ? 0xFFFFFFFFu
-                                                      : static_cast<ULONG>(session->eventsLost);
+    block->EventsLost = Clamp32(session->eventsLost);
+    block->RealTimeBuffersLost = Clamp32(session->realTimeBuffersLost);
+    block->LogBuffersLost = Clamp32(session->logBuffersLost);
     if (block->LoggerNameOffset)
         WriteBlockString(block, block->LoggerNameOffset, session->name);
     if (block->LogFileNameOffset)

@@ -69,7 +69,8 @@ static void PutRecord(std::vector<BYTE>* out, const EmuEvent* event, const void*
 static HANDLE CreateForWriting(LPCWSTR path)
 {
     // Readers may open it while it is written; nobody may write or delete it.
-    return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    // Read access: the losses go into its header when the session stops.
+    return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
@@ -143,23 +144,34 @@ void BuildLogFileHeaderEvent(const EmuConsumer* consumer, HeaderEvent* out)
     out->payload.header.BuffersLost = consumer->fileHeader.buffersLost;
 }
 
+static ULONG Clamp32(ULONG64 count)
+{
+    return count > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<ULONG>(count);
+}
+
+ULONG WriteEmuLogLosses(HANDLE file, ULONG64 eventsLost, ULONG64 buffersLost)
+{
+    EmuLogFileHeader header;
+    ULONG status = ERROR_SUCCESS;
+    if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) != 0 || !ReadExactly(file, &header, sizeof(header)) ||
+        memcmp(header.magic, EMU_LOG_MAGIC, sizeof(header.magic)) != 0) {
+        status = ERROR_FILE_CORRUPT;
+    } else {
+        header.eventsLost = Clamp32(eventsLost);
+        header.buffersLost = Clamp32(buffersLost);
+        if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) != 0 || !WriteAll(file, &header, sizeof(header)))
+            status = GetLastError();
+    }
+    SetFilePointer(file, 0, nullptr, FILE_END);
+    return status;
+}
+
 ULONG EtwEmuSetLogFileLosses(LPCWSTR path, ULONG eventsLost, ULONG buffersLost)
 {
     HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return GetLastError();
-    EmuLogFileHeader header;
-    ULONG status = ERROR_SUCCESS;
-    if (!ReadExactly(file, &header, sizeof(header)) ||
-        memcmp(header.magic, EMU_LOG_MAGIC, sizeof(header.magic)) != 0) {
-        status = ERROR_FILE_CORRUPT;
-    } else {
-        header.eventsLost = eventsLost;
-        header.buffersLost = buffersLost;
-        if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) != 0 ||
-            !WriteAll(file, &header, sizeof(header)))
-            status = GetLastError();
-    }
+    ULONG status = WriteEmuLogLosses(file, eventsLost, buffersLost);
     CloseHandle(file);
     return status;
 }

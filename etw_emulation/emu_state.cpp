@@ -131,10 +131,10 @@ BOOL TakePlannedFailure(EtwEmuFunction function, ULONG* status)
     return FALSE;
 }
 
-static BOOL QueuePush(EmuQueue* queue, const EmuEvent* event, const void* payload)
+static BOOL QueuePush(EmuQueue* queue, ULONG bound, const EmuEvent* event, const void* payload)
 {
     size_t padded = (static_cast<size_t>(event->length) + 7) & ~static_cast<size_t>(7);
-    if (queue->events.size() >= ETW_EMU_QUEUE_EVENTS)
+    if (queue->events.size() >= bound)
         return FALSE;
     if (queue->bytes.size() + padded > ETW_EMU_QUEUE_BYTES)
         return FALSE;
@@ -167,6 +167,7 @@ EmuSession* CreateSession(LPCWSTR name, LPCWSTR logFile, const GUID* guid, ULONG
     session->maximumFileSize = maximumFileSize;
     session->clientContext = clientContext;
     session->startTime = CurrentFileTime();
+    session->queueBound = ETW_EMU_QUEUE_EVENTS;
     session->logHandle = file;
     emu.sessions[emu.sessionCount++] = session;
     *status = ERROR_SUCCESS;
@@ -185,7 +186,7 @@ BOOL SessionEnqueue(EmuSession* session, const EmuEvent* event, const void* payl
         if (consumer->ending)
             continue;
         listened = TRUE;
-        if (!QueuePush(&consumer->queue, event, payload)) {
+        if (!QueuePush(&consumer->queue, session->queueBound, event, payload)) {
             session->eventsLost++;
             continue;
         }
@@ -200,7 +201,7 @@ BOOL SessionEnqueue(EmuSession* session, const EmuEvent* event, const void* payl
         return taken || recorded;
     if (session->logHandle)
         return recorded;
-    if (QueuePush(&session->backlog, event, payload))
+    if (QueuePush(&session->backlog, session->queueBound, event, payload))
         return TRUE;
     session->eventsLost++;
     return FALSE;
@@ -232,8 +233,11 @@ void StopSession(EmuSession* session)
         emu.sessionCount--;
         break;
     }
-    if (session->logHandle)
+    // As Windows, the file's header gets what the session lost while writing it.
+    if (session->logHandle) {
+        WriteEmuLogLosses(session->logHandle, session->eventsLost, session->logBuffersLost);
         CloseHandle(session->logHandle);
+    }
     delete session;
     NotifyDelivered();
 }

@@ -107,7 +107,10 @@ struct EmuSession {
     ULONG maximumFileSize;
     ULONG clientContext;
     LONGLONG startTime;                 // FILETIME (UTC) of the start
-    ULONG64 eventsLost;
+    ULONG64 eventsLost;                 // dropped at a full queue, or not written to the file
+    ULONG64 realTimeBuffersLost;        // reported by EtwEmuAddSessionLosses only
+    ULONG64 logBuffersLost;             // likewise
+    ULONG queueBound;                   // events a consumer's queue or the backlog takes
     std::vector<EtwEmuProvider> providers;  // in enable order
     std::vector<EmuConsumer*> consumers;    // in ProcessTrace on it, draining ones included
     EmuQueue backlog;                       // logged while no consumer listens (real time only)
@@ -201,6 +204,9 @@ LONGLONG CurrentFileTime();
 // header; *file is the open handle, shared for reading only. Win32 status.
 ULONG CreateEmuLogFile(LPCWSTR path, LPCWSTR sessionName, const GUID* guid, ULONG logFileMode,
                        ULONG maximumFileSize, ULONG clientContext, HANDLE* file);
+// Puts the losses into the header of an open log file (read and write
+// access), leaving the file pointer at its end. Returns a Win32 status.
+ULONG WriteEmuLogLosses(HANDLE file, ULONG64 eventsLost, ULONG64 buffersLost);
 // Appends one record with one WriteFile, so a reader sees it at once. FALSE
 // when the write failed.
 BOOL WriteEmuLogRecord(HANDLE file, std::vector<BYTE>* scratch, const EmuEvent* event,

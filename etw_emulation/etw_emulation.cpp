@@ -154,3 +154,26 @@ ULONG64 EtwEmuEventsLost(LPCWSTR sessionName)
     EmuRelease();
     return lost;
 }
+
+BOOL EtwEmuLimitQueue(LPCWSTR sessionName, ULONG events)
+{
+    EmuAcquire();
+    EmuSession* session = sessionName ? FindSessionByName(sessionName) : nullptr;
+    if (session)
+        session->queueBound = events < ETW_EMU_QUEUE_EVENTS ? events : ETW_EMU_QUEUE_EVENTS;
+    EmuRelease();
+    return session != nullptr;
+}
+
+BOOL EtwEmuAddSessionLosses(LPCWSTR sessionName, ULONG64 events, ULONG64 realTimeBuffers, ULONG64 logBuffers)
+{
+    EmuAcquire();
+    EmuSession* session = sessionName ? FindSessionByName(sessionName) : nullptr;
+    if (session) {
+        session->eventsLost += events;
+        session->realTimeBuffersLost += realTimeBuffers;
+        session->logBuffersLost += logBuffers;
+    }
+    EmuRelease();
+    return session != nullptr;
+}

@@ -15,7 +15,15 @@
 //   session keeps no events for a future real-time consumer: the file is its
 //   record. A failed write counts the event as lost.
 // - ControlTrace with neither a name nor a handle: 87. Every control code
-//   fills the block with the session's settings, names and EventsLost.
+//   (QUERY and STOP alike) fills the block with the session's settings, names
+//   and what it lost since it started: EventsLost counts the events a full
+//   queue dropped (a consumer's undelivered events, or the events kept while
+//   nobody listens; ETW_EMU_QUEUE_EVENTS each, or EtwEmuLimitQueue's bound)
+//   and the events its log file could not take; RealTimeBuffersLost and
+//   LogBuffersLost, buffers the emulation does not have, hold what
+//   EtwEmuAddSessionLosses added. When a session with a log file stops, the
+//   file's header gets its EventsLost and LogBuffersLost (as EventsLost and
+//   BuffersLost), as Windows writes them.
 // - OpenTrace: the classic EventCallback only (EVENT_RECORD mode: 50
 //   ERROR_NOT_SUPPORTED). Time stamps are FILETIMEs in UTC unless
 //   PROCESS_TRACE_MODE_RAW_TIMESTAMP (0x1000) is asked: then each is the
@@ -156,6 +164,16 @@ ULONG EtwEmuConsumerCount(LPCWSTR sessionName);
 
 // Events a session dropped because its real-time queue was full.
 ULONG64 EtwEmuEventsLost(LPCWSTR sessionName);
+
+// Makes the running session's queues take at most `events` events each
+// (ETW_EMU_QUEUE_EVENTS at most), so that a test overflows them soon. FALSE
+// when no such session runs.
+BOOL EtwEmuLimitQueue(LPCWSTR sessionName, ULONG events);
+
+// Adds to what the running session reports lost, as Windows counts buffers
+// the emulation does not have: EventsLost, RealTimeBuffersLost and
+// LogBuffersLost. FALSE when no such session runs.
+BOOL EtwEmuAddSessionLosses(LPCWSTR sessionName, ULONG64 events, ULONG64 realTimeBuffers, ULONG64 logBuffers);
 
 // One event of a log file written by EtwEmuWriteLogFile.
 struct EtwEmuFileEvent {

@@ -79,6 +79,13 @@ struct LiveWindowState {
     ULONG64 nextToRender = 0;
     ULONG64 lostBeforeRender = 0;
 
+    // What ETW itself lost of the live session's events, as it last said
+    // (GUI thread), and how much of it the view has told.
+    ULONG64 etwEventsLost = 0;
+    ULONG64 etwBuffersLost = 0;
+    ULONG64 etwEventsTold = 0;
+    ULONG64 etwBuffersTold = 0;
+
     // Context menu (GUI thread)
     DWORD contextPid = 0;
 

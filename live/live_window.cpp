@@ -148,6 +148,35 @@ static void StartLiveTracing(ULONG level)
     liveState.consumerThread = CreateThread(nullptr, 0, ConsumerThreadProc, nullptr, 0, nullptr);
     if (liveState.consumerThread == nullptr)
         AddStatusLine(L"Unable to start the consumer thread (0x%08X).", GetLastError());
+    SetTimer(liveState.window, LIVE_LOSS_TIMER, LIVE_LOSS_MS, nullptr);
+}
+
+// Asks ETW what it dropped of the session's events (never under storeLock:
+// the query may wait for the system). A growth is told once by a line where
+// it happened and kept in the status bar; a query that fails is left alone.
+static void CheckEtwLosses()
+{
+    TraceSessionLosses losses;
+    if (QueryTraceSession(FALSE, &losses) != ERROR_SUCCESS)
+        return;
+    ULONG64 events = losses.eventsLost;
+    ULONG64 buffers = (ULONG64)losses.realTimeBuffersLost + losses.logBuffersLost;
+    if (events <= liveState.etwEventsTold && buffers <= liveState.etwBuffersTold)
+        return;
+    const WCHAR* since = liveState.etwEventsTold == 0 && liveState.etwBuffersTold == 0 ? L"the trace started"
+                                                                                      : L"the last such line";
+    if (buffers == liveState.etwBuffersTold)
+        AddStatusLine(L"ETW dropped %I64u event(s) since %s: the consumer or the system could not keep up, lines "
+                      L"are missing here.", events - liveState.etwEventsTold, since);
+    else
+        AddStatusLine(L"ETW dropped %I64u event(s) and %I64u buffer(s) of events since %s: the consumer or the "
+                      L"system could not keep up, lines are missing here.",
+                      events - liveState.etwEventsTold, buffers - liveState.etwBuffersTold, since);
+    liveState.etwEventsTold = liveState.etwEventsLost = events;
+    liveState.etwBuffersTold = liveState.etwBuffersLost = buffers;
+    // The third part of the status bar now has more to say.
+    SetStatusBarParts(liveState.statusBar);
+    UpdateStatusBar();
 }
 
 static void ResetLiveState(HWND window)
@@ -163,6 +192,10 @@ static void ResetLiveState(HWND window)
     liveState.contextPid = 0;
     liveState.viewMaxLines = LIVE_VIEW_MAX_LINES;
     liveState.viewKeptLines = LIVE_VIEW_KEPT_LINES;
+    liveState.etwEventsLost = 0;
+    liveState.etwBuffersLost = 0;
+    liveState.etwEventsTold = 0;
+    liveState.etwBuffersTold = 0;
     liveState.stopReading = FALSE;
     liveState.logRead = FALSE;
     liveState.logEvents = 0;
@@ -368,6 +401,8 @@ static void OnTimer(HWND window, UINT_PTR timer)
 {
     if (timer == LIVE_REFRESH_TIMER) {
         AppendNewLines(window);
+    } else if (timer == LIVE_LOSS_TIMER) {
+        CheckEtwLosses();
     } else if (timer == LIVE_FIND_TIMER) {
         KillTimer(window, LIVE_FIND_TIMER);
         GetDlgItemTextW(window, IDC_LIVE_FIND, liveState.findText, LIVE_FIND_TEXT_UNITS);
@@ -407,6 +442,7 @@ static void OnDestroy(HWND window)
 
     KillTimer(window, LIVE_REFRESH_TIMER);
     KillTimer(window, LIVE_FIND_TIMER);
+    KillTimer(window, LIVE_LOSS_TIMER);
     // Ends the session, or the reading, so the thread's ProcessTrace returns.
     if (liveState.logSource != nullptr)
         StopLogReader();

@@ -7,7 +7,7 @@
 #include "live/live_state.h"
 
 #define PID_TEXT_UNITS 16
-#define LOG_THIRD_PART_WIDTH 360
+#define WIDE_THIRD_PART_WIDTH 360
 
 // " Captured: N" with the process-filter note, if any.
 static void FormatCapturedText(WCHAR* text, ULONG64 totalCount)
@@ -84,6 +84,14 @@ void UpdateStatusBar()
                          lost);
     else
         FormatTruncating(text, STATUS_TEXT_UNITS_MAX, L" Running");
+    // What ETW dropped before the events reached the window, kept apart.
+    if (liveState.etwEventsLost != 0 || liveState.etwBuffersLost != 0) {
+        size_t length = wcslen(text);
+        FormatTruncating(text + length, STATUS_TEXT_UNITS_MAX - length,
+                         liveState.etwBuffersLost != 0 ? L", ETW lost %I64u event(s) and %I64u buffer(s)"
+                                                       : L", ETW lost %I64u event(s)",
+                         liveState.etwEventsLost, liveState.etwBuffersLost);
+    }
     SendMessageW(statusBar, SB_SETTEXTW, 2, (LPARAM)text);
 }
 
@@ -95,8 +103,10 @@ void SetStatusBarParts(HWND statusBar)
     GetClientRect(statusBar, &client);
     int width = client.right;
     int edges[STATUS_PART_COUNT];
-    // The time range of a log takes more room than the run state.
-    int third = liveState.logSource != nullptr ? LOG_THIRD_PART_WIDTH : 210;
+    // The time range of a log, or what ETW lost, takes more room than the run
+    // state alone.
+    BOOL etwLost = liveState.etwEventsLost != 0 || liveState.etwBuffersLost != 0;
+    int third = liveState.logSource != nullptr || etwLost ? WIDE_THIRD_PART_WIDTH : 210;
     edges[0] = width - (third + 110) > 80 ? width - (third + 110) : 80;
     edges[1] = width - third > edges[0] + 60 ? width - third : edges[0] + 60;
     edges[2] = -1;

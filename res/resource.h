@@ -46,6 +46,8 @@
 #define LIVE_REFRESH_MS         100
 #define LIVE_FIND_TIMER         2
 #define LIVE_FIND_MS            300
+#define LIVE_LOSS_TIMER         3       // asks ETW what the live session lost
+#define LIVE_LOSS_MS            1000
 
 // Program version, as in the version record
 #define QV_VERSION_A            "2.1.0.0"

@@ -109,7 +109,8 @@ TEST_F(LiveWindowTest, LinesInTheirColumnsAndColoursInBothThemes)
 
 // Pause holds new lines until Resume renders them at once. More than the
 // store holds while paused: the lines that dropped out unseen are counted,
-// on resume and on a rebuild (a filter change) alike, until Clear.
+// on resume and on a rebuild (a filter change) alike, until Clear; what ETW
+// itself dropped is counted apart.
 TEST_F(LiveWindowTest, PauseHoldsLinesAndCountsThoseDroppedUnseen)
 {
     Open();
@@ -141,8 +142,54 @@ TEST_F(LiveWindowTest, PauseHoldsLinesAndCountsThoseDroppedUnseen)
             EXPECT_EQ(Numbered(59999), LastBody());
         }
     }
+
+    // What ETW itself drops is told apart, once a second at most: a query
+    // that fails is passed over; a growth gets a line where it happened.
+    auto queries = [] {
+        size_t count = 0;
+        EtwEmuCall call;
+        for (size_t i = 0; EtwEmuGetCall(i, &call); ++i)
+            count += call.function == kEmuControlTrace && call.controlCode == 0;
+        return count;
+    };
+    const std::wstring kBehind = L": the consumer or the system could not keep up, lines are missing here.";
+    size_t asked = queries();
+    EXPECT_GT(asked, 0u) << "asked since the window opened";
+    EtwEmuFailCall(kEmuControlTrace, (ULONG)asked + 1, ERROR_ACCESS_DENIED);
+    EtwEmuFailCall(kEmuControlTrace, (ULONG)asked + 2, ERROR_ACCESS_DENIED);
+    EtwEmuAddSessionLosses(LIVE_SESSION_NAME, 7, 0, 0);
+    ASSERT_TRUE(WaitUntil([&] { return queries() >= asked + 2; }));
+    RunOnUiThread(run, [] {});
+    EXPECT_EQ(Numbered(59999), LastBody()) << "failed queries tell nothing";
+    EXPECT_EQ(L" Running - 10000 line(s) lost (buffer full)", Status(2));
+    EXPECT_TRUE(WaitForLastBody(L"ETW dropped 7 event(s) since the trace started" + kBehind));
+    EXPECT_TRUE(WaitForStatus(2, L" Running - 10000 line(s) lost (buffer full), ETW lost 7 event(s)"));
+
+    // The consumer held up while events come: its queue (a hundred here)
+    // overflows, the rest is dropped.
+    ASSERT_TRUE(EtwEmuLimitQueue(LIVE_SESSION_NAME, 100));
+    EnterCriticalSection(&liveState.storeLock);
+    for (DWORD i = 0; i < 1000; ++i)
+        Log(4, L"flood", 4242, 77, false);
+    LeaveCriticalSection(&liveState.storeLock);
+    ASSERT_TRUE(EtwEmuWaitDelivered(LIVE_SESSION_NAME, LIVE_BIG_WAIT_MS));
+    ULONG64 dropped = EtwEmuEventsLost(LIVE_SESSION_NAME) - 7, stored = 0;
+    EnterCriticalSection(&liveState.storeLock);
+    for (ULONG64 s = liveState.totalCount - 1000; s < liveState.totalCount; ++s)
+        stored += wcscmp(liveState.slots[s % 50000].text, L"flood") == 0;
+    LeaveCriticalSection(&liveState.storeLock);
+    EXPECT_GT(dropped, 0u);
+    EXPECT_EQ(1000u, stored + dropped) << "each event stored or counted lost";
+    EXPECT_TRUE(WaitForLastBody(L"ETW dropped " + std::to_wstring(dropped) + L" event(s) since the last such line" +
+                                kBehind));
+    EtwEmuAddSessionLosses(LIVE_SESSION_NAME, 2, 3, 4);
+    EXPECT_TRUE(WaitForLastBody(L"ETW dropped 2 event(s) and 7 buffer(s) of events since the last such line" +
+                                kBehind));
+    EXPECT_TRUE(WaitForStatus(2, L" Running - 10000 line(s) lost (buffer full), ETW lost " +
+                                     std::to_wstring(dropped + 9) + L" event(s) and 7 buffer(s)"));
     Press(IDC_LIVE_PAUSE);
-    EXPECT_EQ(L" PAUSED - 0 line(s) pending", Status(2)) << "the pause is told first";
+    EXPECT_EQ(L" PAUSED - 0 line(s) pending, ETW lost " + std::to_wstring(dropped + 9) + L" event(s) and 7 buffer(s)",
+              Status(2)) << "the pause is told first";
 }
 
 // A document far taller than the 65535 pixels of a 16-bit scroll point:

@@ -237,6 +237,7 @@ TEST_F(MainDialogTest, EnableLogSaveReadBack)
             older += LogPath(n + 1, true) + (text.empty() ? L"" : L"2024-03-01;00:00:00;" + text + L"\r\n");
     }
     ASSERT_TRUE(WriteFileBytes(LogPath(3), "not a log"));
+    EtwEmuAddSessionLosses(L"Quorvel", 12, 0, 3); // into the file's header when the session stops
     ASSERT_EQ(0u, EtwEmuPlayRestart(L"Quorvel", LogPath(0).c_str(), 8));
     std::string after = Bytes(L"Pin::Verify(7) : wrong PIN");
     EXPECT_EQ(1u, EtwEmuLogEvent(&providerTable[5], 2, 1, 2, kMarch1, after.data(), (ULONG)after.size()));
@@ -289,7 +290,8 @@ TEST_F(MainDialogTest, EnableLogSaveReadBack)
         logFile(6, L""), L"Unable to read the log file " + LogPath(5) + L" (0x00000020 - Sharing violation.).",
         L"Unable to read the log file " + LogPath(4) + L" (0x00000570 - File or directory corrupt.).", logFile(3, kOne),
         L"older 2", logFile(2, kOne), L"older 1",
-        logFile(1, L"7 event(s) from 2024-03-01 00:59:59.999 to 2024-03-01 01:00:00.000"),
+        logFile(1, L"7 event(s) from 2024-03-01 00:59:59.999 to 2024-03-01 01:00:00.000. ETW lost 12 event(s) and 3 "
+                   L"buffer(s) while writing it"),
         L"00:59:59.999  INF       1:2       Reader::Open(42)            card inserted",
         L"01:00:00.000  ***       1:2" + std::wstring(35, L' ') + L"level 0", L"a;b;c", L"AB", L"ab",
         L"00:00:00.000  INF       1:2" + std::wstring(35, L' ') + L"no date", std::wstring(600000, L'x'), logFile(0, kOne),

@@ -97,35 +97,56 @@ TEST_F(TraceSessionTest, LogPathsFromTheWindowsDirectory)
 TEST_F(TraceSessionTest, StartAndStopBlocks)
 {
     std::wstring logFile = LogDirectory() + L"\\Quorvel.etl";
-    struct Case { bool stop; BOOL fileSession; ULONG level, contextAndTimer, logFileOffset, mode, maximumFileSize;
+    // Start, query (with losses to report) and stop of each session; a
+    // query and a stop send the same block.
+    enum Step { kStart, kQuery, kStop };
+    struct Case { Step step; BOOL fileSession; ULONG level, contextAndTimer, logFileOffset, mode, maximumFileSize;
                   bool directoryAfter; } cases[] = {
-        {false, FALSE, 3, 1, 0, 0x100, 0, false},
-        {false, TRUE, 5, 1, 120, 0x302, 8, true},
-        {true, TRUE, 0, 0, 120, 0x1300, 8, true},
-        {true, FALSE, 0, 0, 120, 0x1300, 8, true},
+        {kStart, FALSE, 3, 1, 0, 0x100, 0, false},
+        {kStart, TRUE, 5, 1, 120, 0x302, 8, true},
+        {kQuery, TRUE, 5, 0, 120, 0x1300, 8, true},  // the providers as started...
+        {kQuery, FALSE, 0, 0, 120, 0x1300, 8, true},  // ...taken by the file session
+        {kStop, TRUE, 0, 0, 120, 0x1300, 8, true},
+        {kStop, FALSE, 0, 0, 120, 0x1300, 8, true},
     };
+    const GUID kFileSession = {0x5c0b3a61, 0x2f4e, 0x4d8a, {0x9b, 0x17, 0x6e, 0x1f, 0x0c, 0x2d, 0x3a, 0x41}};
+    const GUID kLiveSession = {0x5c0b3a62, 0x2f4e, 0x4d8a, {0x9b, 0x17, 0x6e, 0x1f, 0x0c, 0x2d, 0x3a, 0x42}};
     for (const Case& c : cases) {
         const WCHAR* name = c.fileSession ? L"Quorvel" : L"QuorvelLive";
-        SCOPED_TRACE(testing::Message() << (c.stop ? "stop" : "start") << " file session " << c.fileSession);
+        bool stop = c.step == kStop;
+        SCOPED_TRACE(testing::Message() << "step " << c.step << ", file session " << c.fileSession);
         SetLastError(0xdeadbeef);
-        EXPECT_TRUE(c.stop ? StopTraceSession(c.fileSession) : StartTraceSession(c.fileSession, c.level));
-        EXPECT_EQ(0u, GetLastError());
-        EXPECT_EQ(!c.stop, !!EtwEmuSessionRunning(name));
+        if (c.step == kQuery) {
+            EtwEmuAddSessionLosses(name, 4, c.fileSession ? 0 : 5, c.fileSession ? 6 : 0);
+            TraceSessionLosses losses = {9, 9, 9};
+            EXPECT_EQ(0u, QueryTraceSession(c.fileSession, &losses));
+            EXPECT_EQ(4u, losses.eventsLost);
+            EXPECT_EQ(c.fileSession ? 0u : 5u, losses.realTimeBuffersLost);
+            EXPECT_EQ(c.fileSession ? 6u : 0u, losses.logBuffersLost);
+        } else {
+            EXPECT_TRUE(stop ? StopTraceSession(c.fileSession) : StartTraceSession(c.fileSession, c.level));
+            EXPECT_EQ(0u, GetLastError());
+        }
+        EXPECT_EQ(!stop, !!EtwEmuSessionRunning(name));
         EXPECT_EQ(c.directoryAfter, PathExists(LogDirectory(), true));
         EtwEmuProvider enabled[8];  // a start's, in table order, at its level with every flag
-        ASSERT_EQ(c.stop ? 0u : 6, EtwEmuEnabledProviders(name, enabled, 8));
-        for (size_t i = 0; i < (c.stop ? 0u : 6); ++i) {
+        size_t providers = stop || c.level == 0 ? 0u : 6u;
+        ASSERT_EQ(providers, EtwEmuEnabledProviders(name, enabled, 8));
+        for (size_t i = 0; i < providers; ++i) {
             EXPECT_TRUE(IsEqualGUID(providerTable[i], enabled[i].guid)) << "provider " << i;
             EXPECT_EQ(c.level, enabled[i].level);
             EXPECT_EQ(0xFFFFFFFFu, enabled[i].flags);
         }
 
         EtwEmuCall call = {};  // a start's is followed by the six enables
-        ASSERT_TRUE(EtwEmuGetCall(EtwEmuCallCount() - (c.stop ? 1 : 1 + 6), &call));
+        ASSERT_TRUE(EtwEmuGetCall(EtwEmuCallCount() - (c.step == kStart ? 1 + 6 : 1), &call));
+        EXPECT_EQ(c.step == kStart ? kEmuStartTrace : kEmuControlTrace, call.function);
+        EXPECT_EQ(c.step == kStop ? 1u : 0u, call.controlCode) << "QUERY 0, STOP 1";
+        EXPECT_STREQ(name, call.sessionName);
         std::vector<BYTE> expected(4216);
         auto* p = reinterpret_cast<EVENT_TRACE_PROPERTIES*>(expected.data());
         p->Wnode.BufferSize = 4216;
-        p->Wnode.Guid = c.fileSession ? fileSessionGuid : liveSessionGuid;
+        p->Wnode.Guid = c.fileSession ? kFileSession : kLiveSession;
         p->Wnode.ClientContext = c.contextAndTimer;
         p->Wnode.Flags = 0x00020000;
         p->FlushTimer = c.contextAndTimer;
@@ -133,7 +154,7 @@ TEST_F(TraceSessionTest, StartAndStopBlocks)
         p->LogFileNameOffset = c.logFileOffset;
         p->LogFileMode = c.mode;
         p->MaximumFileSize = c.maximumFileSize;
-        if (c.fileSession && !c.stop)  // a start names its log file
+        if (c.fileSession && c.step == kStart)  // a start names its log file
             memcpy(&expected[120], logFile.c_str(), logFile.size() * sizeof(WCHAR));
         ASSERT_EQ(expected.size(), call.propertiesSize);
         auto differs = std::mismatch(expected.begin(), expected.end(), call.properties).first;

@@ -158,11 +158,15 @@ BOOL StopTraceSession(BOOL fileSession)
     return stopped;
 }
 
-ULONG QueryFileSession(ULONG* eventsLost)
+ULONG QueryTraceSession(BOOL fileSession, TraceSessionLosses* losses)
 {
     SessionBlock block;
-    FillControlBlock(&block, TRUE);
-    ULONG status = EtwControlTrace(0, FILE_SESSION_NAME, &block.properties, EVENT_TRACE_CONTROL_QUERY);
-    *eventsLost = status == ERROR_SUCCESS ? block.properties.EventsLost : 0;
+    FillControlBlock(&block, fileSession);
+    ULONG status = EtwControlTrace(0, fileSession ? FILE_SESSION_NAME : LIVE_SESSION_NAME, &block.properties,
+                                   EVENT_TRACE_CONTROL_QUERY);
+    *losses = TraceSessionLosses{};
+    if (status == ERROR_SUCCESS)
+        *losses = {block.properties.EventsLost, block.properties.RealTimeBuffersLost,
+                   block.properties.LogBuffersLost};
     return status;
 }

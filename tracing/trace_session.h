@@ -32,8 +32,16 @@ BOOL StartTraceSession(BOOL fileSession, ULONG level);
 // Stops a session by name. Succeeds when none runs; the last error is then
 // 4201 (ERROR_WMI_INSTANCE_NOT_FOUND).
 BOOL StopTraceSession(BOOL fileSession);
-// Asks ETW about the file session without changing it (EVENT_TRACE_CONTROL_QUERY
-// by name). Returns the query's status: 0 while the session runs, with the
-// events it lost so far in *eventsLost; 4201 (ERROR_WMI_INSTANCE_NOT_FOUND)
-// when it does not run; else the failure (5 without the right to ask).
-ULONG QueryFileSession(ULONG* eventsLost);
+// What ETW lost of a session's events since it started.
+struct TraceSessionLosses {
+    ULONG eventsLost;           // not logged: no buffer was free
+    ULONG realTimeBuffersLost;  // dropped whole: the real-time consumer fell behind
+    ULONG logBuffersLost;       // not written to the log file
+};
+
+// Asks ETW about the file session or the live session without changing it
+// (EVENT_TRACE_CONTROL_QUERY by name, the block of a stop). Returns the
+// query's status: 0 while the session runs, with its losses so far in
+// *losses (zeroed otherwise); 4201 (ERROR_WMI_INSTANCE_NOT_FOUND) when it
+// does not run; else the failure (5 without the right to ask). Any thread.
+ULONG QueryTraceSession(BOOL fileSession, TraceSessionLosses* losses);
