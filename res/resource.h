@@ -46,6 +46,5 @@
 #define LIVE_FIND_TIMER         2
 #define LIVE_FIND_MS            300
 
-// Program version, as in the version record
-#define QV_VERSION_A            "2.1.0.0"
-#define QV_VERSION_NUMBERS      2,1,0,0
+// Program version (res/version.h)
+#include "version.h"
