@@ -57,7 +57,8 @@ def main(dist, readme, programs):
     sums = "".join("%s  %s\r\n" % (hashlib.sha256(image).hexdigest(), name) for name, image in entries)
     with open(readme, encoding="ascii") as f:
         text = f.read().replace("@VERSION@", version)
-    entries += [("README.txt", text.replace("\n", "\r\n").encode("ascii")), ("SHA256SUMS", sums.encode("ascii"))]
+    text = "".join(line + "\r\n" for line in text.splitlines())   # whatever line ends the checkout has
+    entries += [("README.txt", text.encode("ascii")), ("SHA256SUMS", sums.encode("ascii"))]
 
     os.makedirs(dist, exist_ok=True)
     archive = os.path.join(dist, "QuorvelTrace-%s-x64.zip" % version)
