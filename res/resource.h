@@ -49,6 +49,5 @@
 #define LIVE_LOSS_TIMER         3       // asks ETW what the live session lost
 #define LIVE_LOSS_MS            1000
 
-// Program version, as in the version record
-#define QV_VERSION_A            "2.1.0.0"
-#define QV_VERSION_NUMBERS      2,1,0,0
+// Program version (res/version.h)
+#include "version.h"
