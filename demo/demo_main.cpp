@@ -42,12 +42,18 @@ DWORD WINAPI PlayTraffic(LPVOID)
     return 0;
 }
 
-int OpenLiveTracing(HINSTANCE instance)
+// What the tracing window needs when it opens without the main dialog.
+BOOL PrepareTracingWindow(HINSTANCE instance)
 {
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
     appInstance = instance;
-    if (LoadLibraryExW(L"riched20.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) == nullptr)
+    return LoadLibraryExW(L"riched20.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) != nullptr;
+}
+
+int OpenLiveTracing(HINSTANCE instance)
+{
+    if (!PrepareTracingWindow(instance))
         return 1;
     return (int)DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_LIVE), nullptr, LiveDlgProc, 5);
 }
@@ -56,10 +62,7 @@ int OpenLiveTracing(HINSTANCE instance)
 // the log view on it.
 int ViewDemoLog(HINSTANCE instance)
 {
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
-    InitCommonControlsEx(&controls);
-    appInstance = instance;
-    if (LoadLibraryExW(L"riched20.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) == nullptr)
+    if (!PrepareTracingWindow(instance))
         return 1;
     WCHAR path[MAX_PATH];
     DWORD length = GetTempPathW(MAX_PATH - 16, path);

@@ -4,27 +4,13 @@
 #include <commdlg.h>
 
 #include "app/error_box.h"
-
-namespace {
-
-// "Text file", "*.txt", "*.*" and the empty string that ends the list.
-const WCHAR kFilter[] = L"Text file\0*.txt\0*.*\0";
-
-}  // namespace
+#include "common/text_file_dialog.h"
 
 void SaveLog(HWND owner)
 {
-    WCHAR name[MAX_PATH] = L"";
-    OPENFILENAMEW dialog = {};
-    dialog.lStructSize = sizeof(dialog);
-    dialog.hwndOwner = owner;
-    dialog.lpstrFilter = kFilter;
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = name;
-    dialog.nMaxFile = MAX_PATH;
-    dialog.lpstrDefExt = L"txt";
-    dialog.Flags = OFN_PATHMUSTEXIST;
-    if (GetSaveFileNameW(&dialog) != 1)
+    WCHAR name[MAX_PATH];
+    // No question before replacing a file.
+    if (!AskTextFileName(owner, OFN_PATHMUSTEXIST, name))
         return;
     // Unlike a silent end, the box tells the user that the file is missing
     // or cut; it comes after the file was closed.

@@ -5,6 +5,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "common/text_file_dialog.h"
 #include "common/wide_format.h"
 #include "live/line_format.h"
 #include "live/live_state.h"
@@ -172,18 +173,8 @@ static void ReportFileError(HWND window, const WCHAR* format, DWORD error)
 
 void SaveLiveLines(HWND window)
 {
-    static const WCHAR kFilter[] = L"Text file\0*.txt\0*.*\0";
-    WCHAR path[MAX_PATH] = L"";
-    OPENFILENAMEW dialog = {};
-    dialog.lStructSize = sizeof(dialog);
-    dialog.hwndOwner = window;
-    dialog.lpstrFilter = kFilter;
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = MAX_PATH;
-    dialog.lpstrDefExt = L"txt";
-    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
-    if (!GetSaveFileNameW(&dialog))
+    WCHAR path[MAX_PATH];
+    if (!AskTextFileName(window, OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST, path))
         return;
 
     HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
